@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the project needs, only those missing.
+# Usage: scripts/install-deps.sh [base|dev]   (dev adds clang, fuzzing and benchmark peers)
+set -euo pipefail
+
+base=(g++ cmake ninja-build pkg-config nlohmann-json3-dev libplist-dev
+      googletest libgtest-dev libgmock-dev)
+dev=(clang libclang-rt-14-dev clang-format libbenchmark-dev lm-sensors hyperfine)
+
+wanted=("${base[@]}")
+[ "${1:-base}" = dev ] && wanted+=("${dev[@]}")
+
+missing=()
+for package in "${wanted[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -q
+"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

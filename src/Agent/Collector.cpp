@@ -1,0 +1,38 @@
+#include "Collector.h"
+
+#include "KernelText.h"
+#include "PluginInfo.h"
+
+#include <chrono>
+
+namespace {
+
+// 2001-01-01 00:00:00 UTC on the Unix clock.
+constexpr std::chrono::seconds referenceDateSinceUnixEpoch{978307200};
+
+} // namespace
+
+double secondsSinceReferenceDate() {
+    auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+    return std::chrono::duration<double>(sinceEpoch - referenceDateSinceUnixEpoch).count();
+}
+
+SnapshotSources liveSources() {
+    return SnapshotSources{
+        [] { return sysctlString("machdep.cpu.brand_string"); },
+        []() -> std::optional<GPUReading> { return std::nullopt; },
+        secondsSinceReferenceDate,
+    };
+}
+
+SensorSnapshot collectSnapshot(const SnapshotSources& sources) {
+    SensorSnapshot snapshot;
+    snapshot.processorName = sources.processorName();
+    snapshot.gpu = sources.gpuUtilization();
+    const PluginVersionInfo& plugin = pluginVersionInfo();
+    snapshot.timestamp = sources.now();
+    snapshot.pluginVersion = plugin.version;
+    snapshot.pluginBuild = plugin.build;
+    snapshot.protocolVersion = 1;
+    return snapshot;
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "../Shared/SensorSnapshot.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+
+// Where each reading of a snapshot comes from. The agent uses liveSources(); tests
+// put their own readings in place.
+struct SnapshotSources {
+    std::function<std::optional<std::string>()> processorName;
+    std::function<std::optional<GPUReading>()> gpuUtilization;
+    std::function<double()> now; // seconds since 2001-01-01 00:00:00 UTC
+};
+
+SnapshotSources liveSources();
+
+// Seconds since 2001-01-01 00:00:00 UTC by the system's wall clock.
+double secondsSinceReferenceDate();
+
+// Reads everything afresh, in a fixed order; never fails, absent readings stay absent.
+SensorSnapshot collectSnapshot(const SnapshotSources& sources);

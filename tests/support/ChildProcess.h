@@ -1,0 +1,18 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+// A finished child process: what it wrote to each stream and how it ended.
+struct ChildResult {
+    std::string out;
+    std::string err;
+    int exitStatus = -1; // -1 when it did not exit normally
+    bool timedOut = false;
+};
+
+// Runs program with argv[0] = arguments[0], waiting at most `limit`; a child still
+// running then is killed.
+ChildResult runChild(const std::string& program, const std::vector<std::string>& arguments,
+                     std::chrono::milliseconds limit = std::chrono::seconds(10));
