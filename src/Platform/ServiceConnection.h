@@ -1,0 +1,41 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+// The transport's own error, handed to a proxy's error handler unchanged.
+struct ConnectionError {
+    int code = 0;
+    std::string description;
+};
+
+// The remote side of the sensor service as a client sees it.
+class SensorServiceProxy {
+public:
+    virtual ~SensorServiceProxy() = default;
+    // Asks for one snapshot; `reply` gets the reply's bytes (possibly none).
+    virtual void fetchSnapshotWithReply(std::function<void(std::string data)> reply) = 0;
+};
+
+// The client end of one connection to the sensor service. Handlers and replies run on
+// the connection's own thread, never on the caller's.
+class ServiceConnection {
+public:
+    virtual ~ServiceConnection() = default;
+    // Both set before resume(): the peer must satisfy this requirement text.
+    virtual void setCodeSigningRequirement(std::string requirement) = 0;
+    // Peer closed with calls outstanding.
+    virtual void setInterruptionHandler(std::function<void()> handler) = 0;
+    // Could not connect, peer refused, or invalidate() called.
+    virtual void setInvalidationHandler(std::function<void()> handler) = 0;
+    virtual void resume() = 0;
+    // Nothing when the proxy cannot be used; transport errors go to `errorHandler`.
+    virtual std::shared_ptr<SensorServiceProxy>
+    remoteObjectProxy(std::function<void(const ConnectionError&)> errorHandler) = 0;
+    virtual void invalidate() = 0;
+};
+
+// A new, not yet resumed connection to the named per-user service.
+std::unique_ptr<ServiceConnection> makeServiceConnection(std::string_view serviceName);
