@@ -1,10 +1,11 @@
 #include "PluginInfo.h"
 
 #include <charconv>
+#include <limits>
 
 std::optional<Bundle> findPluginBundle(const std::optional<Bundle>& mainBundle,
                                        const std::optional<std::filesystem::path>& executable) {
-    if (mainBundle && mainBundle->identifier() == pluginAppIdentifier)
+    if (mainBundle && mainBundle->identifier() == contract::pluginAppIdentifier)
         return mainBundle;
     if (!executable)
         return std::nullopt;
@@ -18,7 +19,7 @@ std::optional<Bundle> findPluginBundle(const std::optional<Bundle>& mainBundle,
     while (!current.empty()) {
         if (current.extension() == ".app") {
             auto bundle = openBundle(current);
-            if (bundle && bundle->identifier() == pluginAppIdentifier)
+            if (bundle && bundle->identifier() == contract::pluginAppIdentifier)
                 return bundle;
         }
         current = current.parent_path();
@@ -36,14 +37,15 @@ std::optional<std::int64_t> parseBuildNumber(std::string_view text) {
     }
     if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos)
         return std::nullopt;
-    // Parsed with its sign so that the most negative value still fits.
-    std::string signedDigits = (negative ? "-" : "") + std::string(text);
-    std::int64_t value = 0;
-    auto [end, error] =
-        std::from_chars(signedDigits.data(), signedDigits.data() + signedDigits.size(), value);
-    if (error != std::errc() || end != signedDigits.data() + signedDigits.size())
+    std::uint64_t magnitude = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), magnitude);
+    if (error != std::errc() || end != text.data() + text.size())
         return std::nullopt;
-    return value;
+    constexpr auto largest = std::uint64_t(std::numeric_limits<std::int64_t>::max());
+    if (magnitude > largest + (negative ? 1 : 0))
+        return std::nullopt;
+    // Negated in unsigned arithmetic so that the most negative value stays exact.
+    return negative ? std::int64_t(0 - magnitude) : std::int64_t(magnitude);
 }
 
 PluginVersionInfo versionInfoOf(const std::optional<Bundle>& pluginBundle) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "../Platform/Bundle.h"
+#include "../Shared/ServiceContract.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -8,7 +9,6 @@
 #include <string>
 #include <string_view>
 
-inline constexpr std::string_view pluginAppIdentifier = "com.quillmarsh.CorvanePlugin";
 
 // The plugin app around the running program: the main bundle when it is the plugin
 // app, else the nearest enclosing "*.app" directory whose identifier is the plugin's.

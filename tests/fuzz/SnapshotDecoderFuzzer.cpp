@@ -1,0 +1,19 @@
+// Arbitrary bytes into the snapshot decoder: no crash, and whatever decodes encodes
+// back to a text that decodes to the same record.
+#include "Shared/SnapshotJSON.h"
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    auto snapshot = decodeSnapshot(std::string_view(reinterpret_cast<const char*>(data), size));
+    if (!snapshot)
+        return 0;
+    auto encoded = encodeCompact(*snapshot);
+    if (!encoded)
+        return 0; // a decoded number can overflow to infinity, which cannot be written
+    auto again = decodeSnapshot(*encoded);
+    if (!again || !(*again == *snapshot))
+        std::abort();
+    return 0;
+}
