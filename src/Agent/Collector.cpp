@@ -1,5 +1,6 @@
 #include "Collector.h"
 
+#include "GPUUtilization.h"
 #include "KernelText.h"
 #include "PluginInfo.h"
 
@@ -20,7 +21,7 @@ double secondsSinceReferenceDate() {
 SnapshotSources liveSources() {
     return SnapshotSources{
         [] { return sysctlString("machdep.cpu.brand_string"); },
-        []() -> std::optional<GPUReading> { return std::nullopt; },
+        [] { return readGPUUtilization(); },
         secondsSinceReferenceDate,
     };
 }

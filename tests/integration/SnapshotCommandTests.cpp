@@ -1,3 +1,4 @@
+#include "Agent/GPUUtilization.h"
 #include "Shared/SnapshotJSON.h"
 #include "support/ChildProcess.h"
 
@@ -62,6 +63,35 @@ TEST(SnapshotCommand, CopyOutsideTheBundleHasNoVersion) {
     EXPECT_EQ(snapshot->pluginVersion, std::nullopt);
     EXPECT_EQ(snapshot->pluginBuild, std::nullopt);
     EXPECT_EQ(run.out.find("plugin"), std::string::npos);
+}
+
+TEST(SnapshotCommand, CarriesGpuExactlyWhenThisMachinesGPUsGiveAReading) {
+    // The test reads the same DRM cards and NVIDIA library as the agent. A machine
+    // without either (a container, a headless server) gives a snapshot with no "gpu" key.
+    bool machineHasReading = readGPUUtilization().has_value();
+    ChildResult run = runChild(agent, {agent, "--snapshot"});
+    auto snapshot = decodeSnapshot(run.out);
+    ASSERT_TRUE(snapshot) << run.out;
+    EXPECT_EQ(snapshot->gpu.has_value(), machineHasReading);
+    EXPECT_EQ(run.out.find("\"gpu\"") != std::string::npos, machineHasReading) << run.out;
+}
+
+TEST(SnapshotCommand, ReadsNvidiaGPUsThroughTheLibraryOnTheLoaderPath) {
+    // The fake library under NVIDIA's file name, found by the loader the way the real one is.
+    fs::path dir = fs::temp_directory_path() / ("fake-nvml-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    fs::create_symlink(FAKE_NVML_PATH, dir / "libnvidia-ml.so.1");
+    ::setenv("LD_LIBRARY_PATH", dir.c_str(), 1);
+    ::setenv("FAKE_NVML_GPU_PERCENTS", "20,100", 1);
+    ChildResult run = runChild(agent, {agent, "--snapshot"});
+    ::unsetenv("LD_LIBRARY_PATH");
+    ::unsetenv("FAKE_NVML_GPU_PERCENTS");
+    fs::remove_all(dir);
+    auto snapshot = decodeSnapshot(run.out);
+    ASSERT_TRUE(snapshot) << run.out;
+    // No real GPU can be busier than 100 %, so the reading is the fake's whatever else
+    // this machine has.
+    EXPECT_EQ(snapshot->gpu, GPUReading({100.0, std::nullopt, std::nullopt})) << run.out;
 }
 
 TEST(SnapshotCommand, UnencodableSnapshotExitsOneWithoutOutput) {

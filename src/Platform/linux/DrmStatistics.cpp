@@ -1,0 +1,56 @@
+#include "DrmStatistics.h"
+
+#include <algorithm>
+#include <charconv>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// "card" and digits only: a card itself, not one of its connectors ("card0-HDMI-A-1").
+bool isCardName(std::string_view name) {
+    constexpr std::string_view prefix = "card";
+    if (name.size() <= prefix.size() || !name.starts_with(prefix))
+        return false;
+    name.remove_prefix(prefix.size());
+    return std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The number a sysfs attribute holds on its first line; nothing when the file cannot be
+// read (a sleeping device may refuse) or holds something else.
+std::optional<double> readNumber(const fs::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    if (!std::getline(in, line))
+        return std::nullopt;
+    double value = 0;
+    const char* end = line.data() + line.size();
+    auto [parsed, error] = std::from_chars(line.data(), end, value);
+    if (error != std::errc() || parsed != end)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+std::optional<std::vector<GpuStatistics>> drmStatistics(const fs::path& classDir) {
+    std::error_code error;
+    fs::directory_iterator entry(classDir, error);
+    if (error)
+        return std::nullopt;
+    std::vector<GpuStatistics> cards;
+    for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
+        const fs::path& card = entry->path();
+        if (!isCardName(card.filename().native()))
+            continue;
+        GpuStatistics statistics;
+        if (auto busy = readNumber(card / "device" / "gpu_busy_percent"))
+            statistics.emplace(deviceUtilizationKey, *busy);
+        cards.push_back(std::move(statistics));
+    }
+    return cards;
+}
