@@ -6,7 +6,10 @@
 namespace {
 
 std::optional<double> readSpeed(SMCReader& reader, int index, const char* suffix) {
-    std::optional<double> rpm = reader.readValue("F" + std::to_string(index) + suffix);
+    std::string key = "F";
+    key += std::to_string(index);
+    key += suffix;
+    std::optional<double> rpm = reader.readValue(key);
     if (!rpm || !std::isfinite(*rpm) || *rpm < 0.0 || *rpm > 100000.0)
         return std::nullopt;
     return rpm;

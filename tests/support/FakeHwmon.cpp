@@ -7,6 +7,7 @@ namespace fs = std::filesystem;
 FakeHwmon::FakeHwmon(fs::path root) : root(std::move(root)) {
     fs::remove_all(this->root);
     fs::create_directories(classDir());
+    fs::create_directories(this->root / "devices");
 }
 
 FakeHwmon::~FakeHwmon() {

@@ -70,8 +70,10 @@ std::int32_t SimulatedSMC::answer(std::uint32_t selector, const void* input, std
                                   void* output, std::size_t* outputSize) {
     SmcCall call{selector, inputSize, outputSize ? *outputSize : 0, {}};
     std::memcpy(&call.input, input, std::min(inputSize, sizeof call.input));
-    calls.push_back(call);
-    log.push_back(std::to_string(call.input.command) + " " + keyText(call.input.key));
+    if (recording) {
+        calls.push_back(call);
+        log.push_back(std::to_string(call.input.command) + " " + keyText(call.input.key));
+    }
 
     auto failure = failures.find({call.input.key, call.input.command});
     if (failure != failures.end())

@@ -41,6 +41,7 @@ class SimulatedSMC {
     // marks of their own to see the order of other events.
     std::vector<std::string> log;
     std::vector<SmcCall> calls;
+    bool recording = true; // off for long runs, which would otherwise grow the record
 
     std::unique_ptr<SmcTransport> open();
     std::unique_ptr<SMCReader> openReader() { return SMCReader::open(open()); }

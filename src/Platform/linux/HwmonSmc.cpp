@@ -25,6 +25,13 @@ std::optional<std::int64_t> parseReading(const std::string& text) {
     return value;
 }
 
+// "temp" and 3 give "temp3".
+std::string numbered(std::string_view prefix, std::size_t number) {
+    std::string text(prefix);
+    text += std::to_string(number);
+    return text;
+}
+
 // The SMC key that a temperature of a chip other than applesmc stands for.
 std::optional<std::string> mappedTemperatureKey(const std::string& chip, unsigned number,
                                                 const std::optional<std::string>& label) {
@@ -143,7 +150,7 @@ std::unique_ptr<SmcTransport> openHwmonSmc(const fs::path& classDir) {
     std::size_t fanIndex = 0;
     for (const HwmonChip& chip : chips) {
         for (unsigned n : chip.temperatures) {
-            std::string base = "temp" + std::to_string(n);
+            std::string base = numbered("temp", n);
             Source source{chip.dir / (base + "_input"), Quantity::millidegrees};
             std::optional<std::string> label = readSysfsAttribute(chip.dir / (base + "_label"));
             if (chip.name == "applesmc") {
@@ -157,8 +164,8 @@ std::unique_ptr<SmcTransport> openHwmonSmc(const fs::path& classDir) {
             std::size_t index = fanIndex++;
             if (index > 9)
                 continue; // beyond one digit there is no four-character key
-            std::string key = "F" + std::to_string(index);
-            std::string base = "fan" + std::to_string(n);
+            std::string key = numbered("F", index);
+            std::string base = numbered("fan", n);
             for (auto [suffix, attribute] :
                  {std::pair{"Ac", "_input"}, {"Mn", "_min"}, {"Mx", "_max"}})
                 standIns.emplace(fourCharCode(key + suffix),
