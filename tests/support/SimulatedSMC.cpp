@@ -44,10 +44,6 @@ void SimulatedSMC::setFloat(std::string_view key, float value) {
          std::uint8_t(bits >> 24)});
 }
 
-void SimulatedSMC::remove(std::string_view key) {
-    keys.erase(fourCharCode(key));
-}
-
 void SimulatedSMC::failCalls(std::string_view key, std::uint8_t command, std::int32_t code) {
     failures[{fourCharCode(key), command}] = code;
 }

@@ -30,7 +30,6 @@ class SimulatedSMC {
                 const std::vector<std::uint8_t>& bytes);
     // A key holding a little-endian single-precision number ("flt ").
     void setFloat(std::string_view key, float value);
-    void remove(std::string_view key);
 
     // Every call for the key with that command fails with the code.
     void failCalls(std::string_view key, std::uint8_t command,

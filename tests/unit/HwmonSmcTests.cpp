@@ -104,19 +104,6 @@ TEST_F(HwmonSmcTree, AppleSmcKeysWinOverStandIns) {
     EXPECT_EQ(reader->readValue("TC0C"), 58.0);
 }
 
-TEST_F(HwmonSmcTree, AppleSmcLabelsThatAreNotKeysAreSkipped) {
-    fs::path device = addAppleSmc(0);
-    Tree::attribute(device, "temp4_label", "TC0");
-    Tree::attribute(device, "temp4_input", "40000");
-    Tree::attribute(device, "temp5_label", "TC\x01P");
-    Tree::attribute(device, "temp5_input", "40000");
-    Tree::attribute(device, "temp6_input", "40000");
-    auto reader = open();
-    ASSERT_TRUE(reader);
-    EXPECT_EQ(reader->readValue("TC0 "), std::nullopt);
-    EXPECT_EQ(reader->readValue("TC\x01P"), std::nullopt);
-}
-
 TEST_F(HwmonSmcTree, CoretempGivesPackageAndSingleDigitCores) {
     addCoretemp(3);
     auto reader = open();
@@ -257,19 +244,4 @@ TEST_F(HwmonSmcTree, SnapshotOfAnOrdinaryPc) {
     EXPECT_EQ(snapshot.gpuTemperatureCelsius, (45.0 + 48.125) / 2);
     EXPECT_EQ(snapshot.fanCount, 1);
     EXPECT_EQ(snapshot.fans, (std::vector<FanReading>{{0, 812, std::nullopt, 3300}}));
-}
-
-TEST_F(HwmonSmcTree, SnapshotWithoutChipsHasNoSmcReadings) {
-    SnapshotSources sources{
-        [] { return std::optional<std::string>("AMD EPYC"); },
-        [] { return std::optional<GPUReading>(); },
-        [this] { return open(); },
-        [] { return 1.0; },
-    };
-    SensorSnapshot snapshot = collectSnapshot(sources);
-    EXPECT_EQ(snapshot.cpuTemperatureCelsius, std::nullopt);
-    EXPECT_EQ(snapshot.gpuTemperatureCelsius, std::nullopt);
-    EXPECT_EQ(snapshot.fanCount, std::nullopt);
-    EXPECT_TRUE(snapshot.fans.empty());
-    EXPECT_EQ(snapshot.processorName, "AMD EPYC");
 }

@@ -115,22 +115,6 @@ TEST(ReadKey, CopiesOnlyTheDataSizeAndLeavesTheRestZero) {
                             [](std::uint8_t byte) { return byte == 0; }));
 }
 
-TEST(ReadKey, KeepsTheOutputBlockBetweenItsTwoCalls) {
-    std::vector<std::uint32_t> sizesSeen;
-    auto reader = SMCReader::open(
-        std::make_unique<ScriptedTransport>([&](const SMCParamBlock& input, SMCParamBlock& output) {
-            sizesSeen.push_back(output.dataSize);
-            if (input.command == smcReadKeyInfo) {
-                output.dataSize = 1;
-                output.dataType = fourCharCode("ui8 ");
-            }
-            return kIOReturnSuccess;
-        }));
-    SMCKeyValue value = keyed("FNum");
-    ASSERT_EQ(reader->readKey(value), kIOReturnSuccess);
-    EXPECT_EQ(sizesSeen, (std::vector<std::uint32_t>{0, 1}));
-}
-
 TEST(ReadKey, StopsAtTheFirstFailure) {
     SimulatedSMC smc;
     smc.set("TC0P", "sp78", {0x2F, 0x80});
