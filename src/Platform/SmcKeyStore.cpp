@@ -10,27 +10,23 @@ std::int32_t answerSmcCall(const SmcKeyLookup& lookup, std::uint32_t selector, c
         return kIOReturnBadArgument;
     SMCParamBlock request;
     std::memcpy(&request, input, sizeof request);
+    if (request.command != smcReadKeyInfo && request.command != smcReadBytes)
+        return kIOReturnBadArgument;
 
     SMCParamBlock reply;
     reply.key = request.key;
     const SmcKeyEntry* entry = lookup(request.key);
-    switch (request.command) {
-    case smcReadKeyInfo:
+    if (request.command == smcReadKeyInfo) {
         if (entry) {
             reply.dataSize = entry->dataSize;
             reply.dataType = entry->dataType;
         }
-        break;
-    case smcReadBytes: {
+    } else {
         if (!entry)
             return kIOReturnBadArgument;
         std::size_t count = std::min<std::size_t>(
             {request.dataSize, entry->dataSize, entry->bytes.size(), sizeof reply.bytes});
         std::copy_n(entry->bytes.begin(), count, reply.bytes);
-        break;
-    }
-    default:
-        return kIOReturnBadArgument;
     }
     std::memcpy(output, &reply, sizeof reply);
     *outputSize = sizeof reply;
