@@ -1,8 +1,10 @@
 #include "Collector.h"
 
+#include "Fans.h"
 #include "GPUUtilization.h"
 #include "KernelText.h"
 #include "PluginInfo.h"
+#include "TemperatureSensors.h"
 
 #include <chrono>
 
@@ -22,6 +24,7 @@ SnapshotSources liveSources() {
     return SnapshotSources{
         [] { return sysctlString("machdep.cpu.brand_string"); },
         [] { return readGPUUtilization(); },
+        [] { return SMCReader::open(); },
         secondsSinceReferenceDate,
     };
 }
@@ -31,7 +34,18 @@ SensorSnapshot collectSnapshot(const SnapshotSources& sources) {
     snapshot.processorName = sources.processorName();
     snapshot.gpu = sources.gpuUtilization();
     const PluginVersionInfo& plugin = pluginVersionInfo();
-    snapshot.timestamp = sources.now();
+    if (auto reader = sources.openSMC ? sources.openSMC() : nullptr) {
+        std::optional<int> fanCount = readFanCount(*reader);
+        snapshot.fanCount = fanCount;
+        snapshot.cpuTemperatureCelsius =
+            averageTemperature(cpuTemperatureKeys(snapshot.processorName), *reader);
+        snapshot.gpuTemperatureCelsius =
+            averageTemperature(gpuTemperatureKeys(snapshot.processorName), *reader);
+        snapshot.fans = readFans(fanCount, *reader);
+        snapshot.timestamp = sources.now();
+    } else {
+        snapshot.timestamp = sources.now();
+    }
     snapshot.pluginVersion = plugin.version;
     snapshot.pluginBuild = plugin.build;
     snapshot.protocolVersion = 1;

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "../Shared/SensorSnapshot.h"
+#include "SMCReader.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -11,7 +13,8 @@
 struct SnapshotSources {
     std::function<std::optional<std::string>()> processorName;
     std::function<std::optional<GPUReading>()> gpuUtilization;
-    std::function<double()> now; // seconds since 2001-01-01 00:00:00 UTC
+    std::function<std::unique_ptr<SMCReader>()> openSMC; // one reader per snapshot
+    std::function<double()> now;                         // seconds since 2001-01-01 00:00:00 UTC
 };
 
 SnapshotSources liveSources();

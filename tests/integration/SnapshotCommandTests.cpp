@@ -33,7 +33,8 @@ TEST(SnapshotCommand, PrintsOneSnapshotWithTheBundlesVersion) {
     EXPECT_EQ(snapshot->protocolVersion, 1);
     EXPECT_EQ(snapshot->pluginVersion, PLUGIN_VERSION);
     EXPECT_EQ(snapshot->pluginBuild, PLUGIN_BUILD);
-    EXPECT_TRUE(snapshot->fans.empty());
+    // Only fans that the machine reports are listed.
+    EXPECT_LE(snapshot->fans.size(), std::size_t(snapshot->fanCount.value_or(0)));
     EXPECT_GT(snapshot->timestamp, 800000000.0); // after 2026
 }
 

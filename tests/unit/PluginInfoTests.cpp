@@ -128,10 +128,11 @@ TEST(Collector, ReadsInOrderAndStampsAfterTheReadings) {
     SnapshotSources sources{
         [&] { calls.push_back("name"); return std::optional<std::string>("Apple M2"); },
         [&] { calls.push_back("gpu"); return std::optional<GPUReading>(GPUReading{9, 1, {}}); },
+        [&] { calls.push_back("smc"); return nullptr; },
         [&] { calls.push_back("now"); return 42.5; },
     };
     SensorSnapshot snapshot = collectSnapshot(sources);
-    EXPECT_EQ(calls, (std::vector<std::string>{"name", "gpu", "now"}));
+    EXPECT_EQ(calls, (std::vector<std::string>{"name", "gpu", "smc", "now"}));
     EXPECT_EQ(snapshot.protocolVersion, 1);
     EXPECT_EQ(snapshot.timestamp, 42.5);
     EXPECT_EQ(snapshot.processorName, "Apple M2");
