@@ -58,8 +58,16 @@ namespace {
 constexpr identitynote::Entry entries[] = {
 @entries@};
 
+// The address sanitizer must not pad the note with guard bytes; GCC's leaves variables
+// in named sections alone, clang's must be told.
+#if defined(__clang__)
+#define UNGUARDED [[clang::no_sanitize("address")]]
+#else
+#define UNGUARDED
+#endif
+
 // Aligned as a note must be; the compiler would otherwise align it for speed.
-[[gnu::used, gnu::section(".note.corvane.identity"), gnu::aligned(4)]] const auto note =
+[[gnu::used, gnu::section(".note.corvane.identity"), gnu::aligned(4)]] UNGUARDED const auto note =
     identitynote::makeNote<identitynote::paddedToFour(identitynote::payloadSize(entries))>(
         entries);
 
