@@ -1,6 +1,5 @@
 #include "../ServiceListener.h"
 
-#include "../../Shared/CodeIdentity.h"
 #include "../../Shared/ServiceFrames.h"
 #include "../ProcessIdentity.h"
 #include "UnixSocket.h"
@@ -95,17 +94,6 @@ FileDescriptor boundSocket(const std::string& path) {
     if (chmod(path.c_str(), 0600) != 0 || listen(listening.get(), SOMAXCONN) != 0)
         return {};
     return listening;
-}
-
-// The kernel's word on who connected: our own user, running a program whose embedded
-// identity satisfies the requirement. Without a requirement nobody is admitted.
-bool admits(int fd, const std::string& requirement) {
-    ucred peer{};
-    socklen_t length = sizeof peer;
-    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || peer.uid != geteuid())
-        return false;
-    auto identity = codeIdentityOfProcess(peer.pid);
-    return identity && satisfies(*identity, requirement);
 }
 
 class ClientConnection final : public IncomingConnection,
@@ -320,7 +308,8 @@ void ServiceListener::Impl::acceptAll() {
 }
 
 void ServiceListener::Impl::admit(FileDescriptor fd) {
-    if (!admits(fd.get(), requirement))
+    // Before the delegate hears of it. Without a requirement nobody is admitted.
+    if (!socketPeerSatisfies(fd.get(), requirement))
         return;
     std::uint64_t number = connectionsMade_++;
     auto connection = std::make_shared<ClientConnection>(
