@@ -1,6 +1,5 @@
 #include "../ServiceConnection.h"
 
-#include "../../Shared/CodeIdentity.h"
 #include "../../Shared/ServiceFrames.h"
 #include "../ProcessIdentity.h"
 #include "UnixSocket.h"
@@ -58,11 +57,11 @@ class Channel : public std::enable_shared_from_this<Channel> {
     void run();
     bool connectToService();
     void disconnect();
-    bool writeRequests();
-    // False once the connection is invalid.
+    void writeRequests();
+    // Each false once the connection is invalid.
     bool readReplies();
     bool peerSatisfiesRequirement(const ucred& peer);
-    void peerClosed();
+    bool peerClosed();
     void failCallsInFlight(int code);
     bool isInvalidated() {
         std::lock_guard lock(mutex_);
@@ -139,8 +138,7 @@ void Channel::run() {
             unsent_ += *frames::encodeFrame(frames::fetchSnapshotMethod);
             inFlight_.push_back(std::move(call));
         }
-        if (!writeRequests())
-            continue;
+        writeRequests();
 
         pollfd fds[2] = {{wake_.get(), POLLIN, 0}, {socket_.get(), 0, 0}};
         if (socket_)
@@ -192,23 +190,22 @@ void Channel::disconnect() {
     unsent_.clear();
 }
 
-bool Channel::writeRequests() {
+void Channel::writeRequests() {
     while (socket_ && !unsent_.empty()) {
         ssize_t sent =
             send(socket_.get(), unsent_.data(), unsent_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent > 0) {
             unsent_.erase(0, std::size_t(sent));
         } else if (sent < 0 && errno == EAGAIN) {
-            return true;
+            return;
         } else if (sent < 0 && (errno == EPIPE || errno == ECONNRESET)) {
-            peerClosed();
-            return false;
+            // What the peer sent before it closed is still to be read; reading then
+            // tells a refusal from a service that went away.
+            unsent_.clear();
         } else if (!(sent < 0 && errno == EINTR)) {
             failCallsInFlight(errno);
-            return false;
         }
     }
-    return true;
 }
 
 bool Channel::readReplies() {
@@ -223,13 +220,8 @@ bool Channel::readReplies() {
     ssize_t got = recvmsg(socket_.get(), &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
     if (got < 0 && (errno == EAGAIN || errno == EINTR))
         return true;
-    if (got == 0 || (got < 0 && errno == ECONNRESET)) {
-        // Closed before it proved itself: the service refused us, or is not one.
-        if (!peerVerified_)
-            return false;
-        peerClosed();
-        return true;
-    }
+    if (got == 0 || (got < 0 && errno == ECONNRESET))
+        return peerClosed();
     if (got < 0) {
         failCallsInFlight(errno);
         return true;
@@ -268,19 +260,19 @@ bool Channel::readReplies() {
 }
 
 bool Channel::peerSatisfiesRequirement(const ucred& peer) {
-    if (peer.pid <= 0 || peer.uid != geteuid())
-        return false;
     std::string requirement;
     {
         std::lock_guard lock(mutex_);
         requirement = requirement_;
     }
-    auto identity = codeIdentityOfProcess(peer.pid);
-    return identity && satisfies(*identity, requirement);
+    return peerSatisfies(peer.pid, peer.uid, requirement);
 }
 
-// The service went away; calls not yet sent go to the next instance.
-void Channel::peerClosed() {
+// The service went away; calls not yet sent go to the next instance. Gone before it
+// proved itself, it refused us or was no such service: the connection is invalid.
+bool Channel::peerClosed() {
+    if (!peerVerified_)
+        return false;
     bool hadCallsInFlight = !inFlight_.empty();
     inFlight_.clear();
     disconnect();
@@ -291,6 +283,7 @@ void Channel::peerClosed() {
     }
     if (hadCallsInFlight && handler)
         handler();
+    return true;
 }
 
 // The stream can no longer be trusted: every call on it fails, later calls reconnect.
