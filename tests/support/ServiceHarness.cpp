@@ -110,6 +110,14 @@ void BackgroundProcess::kill() {
     reaped_ = true;
 }
 
+void BackgroundProcess::terminate(std::chrono::milliseconds limit) {
+    if (pid_ <= 0 || reaped_)
+        return;
+    ::kill(pid_, SIGTERM);
+    if (!waitForExit(limit))
+        kill();
+}
+
 bool waitForListener(const std::string& path, std::chrono::milliseconds limit) {
     auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {

@@ -45,6 +45,8 @@ class BackgroundProcess {
     // nothing while it still runs.
     std::optional<int> waitForExit(std::chrono::milliseconds limit);
     void kill();
+    // Asks it to end, and kills it if it has not within `limit`.
+    void terminate(std::chrono::milliseconds limit);
 
   private:
     explicit BackgroundProcess(pid_t pid) : pid_(pid) {}
