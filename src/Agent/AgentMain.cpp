@@ -1,6 +1,7 @@
 #include "AgentMain.h"
 
 #include "../Shared/SnapshotJSON.h"
+#include "ServiceMode.h"
 
 #include <algorithm>
 #include <unistd.h>
@@ -38,7 +39,5 @@ int runSnapshotCommand(const SnapshotSources& sources, int outputFd) {
 int runAgent(int argc, const char* const* argv, const SnapshotSources& sources) {
     if (wantsSnapshotCommand(std::span(argv, std::size_t(argc))))
         return runSnapshotCommand(sources, STDOUT_FILENO);
-    // Service mode: nothing to serve yet, so the agent waits to be stopped.
-    for (;;)
-        ::pause();
+    return runServiceMode(sources);
 }

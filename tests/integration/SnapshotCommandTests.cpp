@@ -1,5 +1,6 @@
 #include "Shared/SnapshotJSON.h"
 #include "support/ChildProcess.h"
+#include "support/ServiceHarness.h"
 
 #include <gtest/gtest.h>
 
@@ -41,8 +42,10 @@ TEST(SnapshotCommand, ArgumentMatchesAnywhereButOnlyExactly) {
     // The program path counts as an argument too.
     expectOnePrettyObject(runChild(agent, {"--snapshot"}));
 
-    for (const char* nearMiss : {"--Snapshot", "-snapshot", "---snapshot", "--snapshot=1",
-                                 "--snapshot ", "snapshot"}) {
+    // Service mode listens in a runtime directory of its own, never a real one.
+    RuntimeDirectory runtime;
+    for (const char* nearMiss :
+         {"--Snapshot", "-snapshot", "---snapshot", "--snapshot=1", "--snapshot ", "snapshot"}) {
         ChildResult run = runChild(agent, {agent, nearMiss}, 300ms);
         EXPECT_TRUE(run.timedOut) << nearMiss << " should start service mode";
         EXPECT_EQ(run.out, "") << nearMiss;

@@ -1,0 +1,28 @@
+// A program that only stands for someone: the build gives each copy its own identity.
+// Prints its pid, then waits until its standard input closes. Given a socket path, it
+// first connects there and holds the connection until it ends.
+#include <cstdio>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+int main(int argc, char** argv) {
+    if (argc > 1) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        if (std::strlen(argv[1]) >= sizeof address.sun_path)
+            return 2;
+        std::strcpy(address.sun_path, argv[1]);
+        int connection = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (connection < 0 ||
+            connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            return 1;
+    }
+    std::printf("%d\n", static_cast<int>(getpid()));
+    std::fflush(stdout);
+    char byte;
+    while (read(STDIN_FILENO, &byte, 1) > 0) {
+    }
+    return 0;
+}
