@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fcntl.h>
 #include <future>
 #include <poll.h>
 #include <sys/socket.h>
@@ -164,7 +165,8 @@ pid_t activate(int listening) {
         while (count > 0)
             *out++ = digits[--count];
         *out = '\0';
-        if (dup2(listening, 3) != 3)
+        // dup2 onto itself would leave close-on-exec set.
+        if (listening == 3 ? fcntl(3, F_SETFD, 0) != 0 : dup2(listening, 3) != 3)
             _exit(90);
         execle(AGENT_PATH, AGENT_PATH, nullptr, environment.data());
         _exit(91);
