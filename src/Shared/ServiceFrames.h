@@ -29,8 +29,6 @@ class FrameReader {
     std::optional<std::string> nextFrame();
     // A header announced more than frameLimit bytes; the stream cannot be resynchronised.
     bool isBroken() const { return broken_; }
-    // Bytes of an unfinished frame are waiting.
-    bool hasPartialFrame() const { return offset_ < buffer_.size(); }
 
   private:
     std::string buffer_;

@@ -81,9 +81,11 @@ TEST(ProcessIdentity, TheFileRunIsReadEvenAfterItsPathIsReplaced) {
     ASSERT_FALSE(program.firstLine().empty());
     fs::remove(copy);
     fs::copy_file(PROBE_OTHER_APP_PATH, copy);
-    EXPECT_EQ(codeIdentityOfProcess(program.pid())->identifier, "com.quillmarsh.CorvanePlugin");
+    auto identity = codeIdentityOfProcess(program.pid());
     program.finish();
     fs::remove_all(folder);
+    ASSERT_TRUE(identity);
+    EXPECT_EQ(identity->identifier, "com.quillmarsh.CorvanePlugin");
 }
 
 TEST(ProcessIdentity, NoProcessNoIdentity) {

@@ -110,6 +110,14 @@ void BackgroundProcess::kill() {
     reaped_ = true;
 }
 
+void BackgroundProcess::terminate(std::chrono::milliseconds limit) {
+    if (pid_ <= 0 || reaped_)
+        return;
+    ::kill(pid_, SIGTERM);
+    if (!waitForExit(limit))
+        kill();
+}
+
 bool waitForListener(const std::string& path, std::chrono::milliseconds limit) {
     auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
@@ -178,7 +186,7 @@ std::optional<std::string> RawClient::readFrame(std::chrono::milliseconds limit)
     }
 }
 
-bool RawClient::waitForClose(std::chrono::milliseconds limit, std::string* received) {
+bool RawClient::waitForClose(std::chrono::milliseconds limit) {
     auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -192,8 +200,6 @@ bool RawClient::waitForClose(std::chrono::milliseconds limit, std::string* recei
             return true;
         if (got < 0)
             return false;
-        if (received)
-            received->append(chunk, std::size_t(got));
     }
 }
 

@@ -45,6 +45,8 @@ class BackgroundProcess {
     // nothing while it still runs.
     std::optional<int> waitForExit(std::chrono::milliseconds limit);
     void kill();
+    // Asks it to end, and kills it if it has not within `limit`.
+    void terminate(std::chrono::milliseconds limit);
 
   private:
     explicit BackgroundProcess(pid_t pid) : pid_(pid) {}
@@ -74,8 +76,8 @@ class RawClient {
     std::size_t sendWhatFits(std::string_view bytes);
     // The next whole frame's payload; nothing on end of stream, error or time-out.
     std::optional<std::string> readFrame(std::chrono::milliseconds limit = std::chrono::seconds(5));
-    // True when the peer closes within `limit`; `received` gets what it sent before.
-    bool waitForClose(std::chrono::milliseconds limit, std::string* received = nullptr);
+    // True when the peer closes within `limit`, whatever it sent before.
+    bool waitForClose(std::chrono::milliseconds limit);
     void close();
 
   private:

@@ -47,6 +47,8 @@ class File {
     }
 
     std::optional<std::string> read(std::uint64_t offset, std::uint64_t length) const {
+        if (!contains(offset, length))
+            return std::nullopt;
         std::string bytes(length, '\0');
         if (!read(offset, length, bytes.data()))
             return std::nullopt;
