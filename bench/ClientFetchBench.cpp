@@ -5,10 +5,13 @@
 //                  check each other's identity, request, collect, reply, decode, validate
 //   coldFetch      the same, the agent started on the first connection to a socket held
 //                  for it, as the service manager's socket activation does
+//   coldFetchThroughSystemd  the same under a private systemd user manager running the
+//                  units made from the bundle; the agent is stopped before each fetch
 // The program carries the plugin app's identity, so the agent admits it.
 #include "App/SensorServiceClient.h"
 #include "Shared/ServiceFrames.h"
 #include "Shared/SnapshotJSON.h"
+#include "support/PrivateUserManager.h"
 #include "support/ServiceHarness.h"
 
 #include <benchmark/benchmark.h>
@@ -205,5 +208,26 @@ void coldFetch(benchmark::State& state) {
     }
 }
 BENCHMARK(coldFetch)->UseRealTime()->Unit(benchmark::kMicrosecond);
+
+void coldFetchThroughSystemd(benchmark::State& state) {
+    std::string failure;
+    auto manager =
+        PrivateUserManager::start(APP_BUNDLE, "com.quillmarsh.CorvanePlugin.Agent.plist", failure);
+    if (!manager || !manager->allowUnlimitedStarts()) {
+        state.SkipWithError(manager ? "cannot lift the start limit" : failure.c_str());
+        return;
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        bool stopped = manager->systemctl({"stop", manager->serviceUnit()}).exitStatus == 0;
+        state.ResumeTiming();
+        if (!stopped || !fetchOnce()) {
+            state.SkipWithError("a cold fetch failed");
+            break;
+        }
+    }
+}
+// Each iteration also stops the agent, untimed but slow: a fixed count keeps runs short.
+BENCHMARK(coldFetchThroughSystemd)->UseRealTime()->Unit(benchmark::kMicrosecond)->Iterations(40);
 
 } // namespace
