@@ -1,0 +1,72 @@
+#include "SnapshotPlausibility.h"
+
+#include "GraphemeCount.h"
+
+#include <set>
+
+namespace {
+
+constexpr std::size_t longestProcessorName = 256;
+constexpr std::size_t longestPluginVersion = 64;
+constexpr std::int64_t largestPluginBuild = 2147483647;
+constexpr double coolestCelsius = 10;
+constexpr double hottestCelsius = 120;
+constexpr double fastestRPM = 100000;
+constexpr std::int64_t mostFans = 8;
+
+// NaN fails both comparisons and the infinities lie outside every range, so only
+// finite values pass.
+bool within(double value, double lowest, double highest) {
+    return value >= lowest && value <= highest;
+}
+
+bool absentOrWithin(const std::optional<double>& value, double lowest, double highest) {
+    return !value || within(*value, lowest, highest);
+}
+
+bool isPercent(double value) {
+    return within(value, 0, 100);
+}
+
+bool plausible(const GPUReading& gpu) {
+    return isPercent(gpu.utilizationPercent) && absentOrWithin(gpu.rendererPercent, 0, 100) &&
+           absentOrWithin(gpu.tilerPercent, 0, 100);
+}
+
+bool plausible(const FanReading& fan, const std::optional<std::int64_t>& fanCount) {
+    return fan.id >= 0 && fan.id < mostFans && (!fanCount || fan.id < *fanCount) &&
+           within(fan.currentRPM, 0, fastestRPM) && absentOrWithin(fan.minimumRPM, 0, fastestRPM) &&
+           absentOrWithin(fan.maximumRPM, 0, fastestRPM);
+}
+
+bool plausibleFans(const SensorSnapshot& snapshot) {
+    if (snapshot.fanCount && (*snapshot.fanCount < 0 || *snapshot.fanCount > mostFans))
+        return false;
+    if (snapshot.fans.size() > std::size_t(mostFans))
+        return false;
+    std::set<std::int64_t> ids;
+    for (const FanReading& fan : snapshot.fans)
+        if (!plausible(fan, snapshot.fanCount) || !ids.insert(fan.id).second)
+            return false;
+    return true;
+}
+
+} // namespace
+
+bool isValid(const SensorSnapshot& snapshot) {
+    if (snapshot.processorName && graphemeCount(*snapshot.processorName) > longestProcessorName)
+        return false;
+    if (snapshot.pluginVersion) {
+        std::size_t length = graphemeCount(*snapshot.pluginVersion);
+        if (length == 0 || length > longestPluginVersion)
+            return false;
+    }
+    if (snapshot.pluginBuild &&
+        (*snapshot.pluginBuild < 1 || *snapshot.pluginBuild > largestPluginBuild))
+        return false;
+    if (snapshot.gpu && !plausible(*snapshot.gpu))
+        return false;
+    return absentOrWithin(snapshot.cpuTemperatureCelsius, coolestCelsius, hottestCelsius) &&
+           absentOrWithin(snapshot.gpuTemperatureCelsius, coolestCelsius, hottestCelsius) &&
+           plausibleFans(snapshot);
+}
