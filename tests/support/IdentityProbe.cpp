@@ -9,14 +9,10 @@
 
 int main(int argc, char** argv) {
     if (argc > 1) {
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        if (std::strlen(argv[1]) >= sizeof address.sun_path)
-            return 2;
-        std::strcpy(address.sun_path, argv[1]);
+        sockaddr_un address{AF_UNIX, {}};
+        std::strncpy(address.sun_path, argv[1], sizeof address.sun_path - 1);
         int connection = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (connection < 0 ||
-            connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        if (connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
             return 1;
     }
     std::printf("%d\n", static_cast<int>(getpid()));

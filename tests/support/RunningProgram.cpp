@@ -1,54 +1,34 @@
 #include "RunningProgram.h"
 
 #include <csignal>
-#include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
-
-namespace {
-
-std::string readLine(int fd, int limitMilliseconds) {
-    std::string line;
-    pollfd ready{fd, POLLIN, 0};
-    char c;
-    while (poll(&ready, 1, limitMilliseconds) > 0 && read(fd, &c, 1) == 1 && c != '\n')
-        line += c;
-    return line;
-}
-
-} // namespace
+#include <utility>
 
 RunningProgram::RunningProgram(const std::string& program, std::vector<std::string> arguments) {
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0)
+    int ends[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
         return;
-    if (pipe2(out, O_CLOEXEC) != 0) {
-        close(in[0]);
-        close(in[1]);
-        return;
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     arguments.insert(arguments.begin(), program);
     std::vector<char*> argv;
     for (std::string& argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
-    if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
-        pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
-    close(out[1]);
-    input_ = in[1];
-    if (pid_ > 0)
-        firstLine_ = readLine(out[0], 10000);
-    close(out[0]);
+    pid_ = fork();
+    if (pid_ == 0) { // only async-signal-safe calls here: the test may have threads
+        dup2(ends[1], STDIN_FILENO);
+        dup2(ends[1], STDOUT_FILENO);
+        execv(program.c_str(), argv.data());
+        _exit(127);
+    }
+    close(ends[1]);
+    channel_ = ends[0];
+    pollfd ready{channel_, POLLIN, 0};
+    char c;
+    while (pid_ > 0 && poll(&ready, 1, 10000) > 0 && read(channel_, &c, 1) == 1 && c != '\n')
+        firstLine_ += c;
 }
 
 RunningProgram::~RunningProgram() {
@@ -58,14 +38,9 @@ RunningProgram::~RunningProgram() {
 }
 
 int RunningProgram::finish() {
-    if (input_ >= 0) {
-        close(input_);
-        input_ = -1;
-    }
-    if (pid_ <= 0)
-        return -1;
+    if (channel_ >= 0)
+        close(std::exchange(channel_, -1));
     int status = 0;
-    pid_t waited = waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return waited > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    bool ended = pid_ > 0 && waitpid(std::exchange(pid_, -1), &status, 0) > 0;
+    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

@@ -21,6 +21,6 @@ class RunningProgram {
 
   private:
     pid_t pid_ = -1;
-    int input_ = -1;
+    int channel_ = -1; // our end of its standard input and output
     std::string firstLine_;
 };
