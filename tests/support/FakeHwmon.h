@@ -1,36 +1,62 @@
 #pragma once
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <system_error>
+#include <vector>
 
-// A sysfs tree laid out as the kernel lays out hwmon: each chip's hwmonN directory under
-// its device in devices/, and class/hwmon/hwmonN a relative link to it. Removed again
-// when destroyed.
+// Writes a file with exactly these bytes.
+inline void writeFile(const std::filesystem::path& file, const std::string& bytes) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// A sysfs tree in a fresh temporary directory, laid out as the kernel lays out hwmon: each
+// chip's hwmonN directory under its device in devices/, and class/hwmon/hwmonN a relative
+// link to it. Removed when destroyed.
 class FakeHwmon {
   public:
-    explicit FakeHwmon(std::filesystem::path root);
-    ~FakeHwmon();
+    using Attributes = std::vector<std::string>; // "name=value"
+    // Most drivers keep a chip's attributes in hwmonN/; some (applesmc) on their device.
+    enum class Place { hwmonDir, deviceDir };
+
+    const std::filesystem::path root = [] {
+        std::string path = (std::filesystem::temp_directory_path() / "hwmon-XXXXXX").string();
+        if (!::mkdtemp(path.data()))
+            throw std::system_error(errno, std::generic_category(), "mkdtemp");
+        std::filesystem::create_directories(path + "/class/hwmon");
+        std::filesystem::create_directories(path + "/devices");
+        return path;
+    }();
+
+    FakeHwmon() = default;
     FakeHwmon(const FakeHwmon&) = delete;
     FakeHwmon& operator=(const FakeHwmon&) = delete;
+    ~FakeHwmon() {
+        std::error_code ignored;
+        std::filesystem::remove_all(root, ignored);
+    }
 
-    const std::filesystem::path root;
     std::filesystem::path classDir() const { return root / "class" / "hwmon"; }
 
-    // A chip registered with its attributes in hwmonN/ (coretemp, k10temp, amdgpu...),
-    // under the device at `devicePath` (relative to devices/). Returns hwmonN/.
+    // Chip hwmonN of the device at devices/<devicePath>, each attribute written as sysfs
+    // shows it (the text and a line feed). Returns the directory that holds them.
     std::filesystem::path addChip(unsigned n, const std::string& devicePath,
-                                  const std::string& name);
-    // A chip whose driver keeps name and attributes on its own device (applesmc).
-    // Returns the device directory.
-    std::filesystem::path addDeviceChip(unsigned n, const std::string& devicePath,
-                                        const std::string& name);
-
-    // Writes one attribute as sysfs shows it: the text and a line feed.
-    static void attribute(const std::filesystem::path& dir, const std::string& name,
-                          const std::string& value);
-    // Writes a file with exactly these bytes.
-    static void rawFile(const std::filesystem::path& file, const std::string& bytes);
-
-  private:
-    std::filesystem::path addHwmonDir(unsigned n, const std::string& devicePath);
+                                  const Attributes& attributes, Place place = Place::hwmonDir) {
+        namespace fs = std::filesystem;
+        std::string hwmon = "hwmon" + std::to_string(n);
+        fs::path device = root / "devices" / devicePath;
+        fs::path dir = device / "hwmon" / hwmon;
+        fs::create_directories(dir);
+        fs::create_directory_symlink(fs::path("../../..") / device.filename(), dir / "device");
+        fs::create_directory_symlink(fs::path("../../devices") / devicePath / "hwmon" / hwmon,
+                                     classDir() / hwmon);
+        fs::path holder = place == Place::deviceDir ? device : dir;
+        for (const std::string& attribute : attributes) {
+            auto equals = attribute.find('=');
+            writeFile(holder / attribute.substr(0, equals), attribute.substr(equals + 1) + "\n");
+        }
+        return holder;
+    }
 };
