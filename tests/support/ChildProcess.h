@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-// A finished child process: what it wrote to each stream and how it ended.
 struct ChildResult {
     std::string out;
     std::string err;
@@ -12,7 +11,6 @@ struct ChildResult {
     bool timedOut = false;
 };
 
-// Runs program with argv[0] = arguments[0], waiting at most `limit`; a child still
-// running then is killed.
+// Runs program with argv[0] = arguments[0]; a child still running after `limit` is killed.
 ChildResult runChild(const std::string& program, const std::vector<std::string>& arguments,
                      std::chrono::milliseconds limit = std::chrono::seconds(10));

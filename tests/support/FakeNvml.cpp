@@ -4,12 +4,12 @@
 #include "FakeNvml.h"
 
 #include <cstdlib>
+#include <iterator>
 
 namespace {
 
 struct Device {
     unsigned int gpuPercent;
-    int handleResult;
     int queryResult;
 };
 
@@ -18,79 +18,49 @@ struct Utilization {
     unsigned int memory;
 };
 
-constexpr unsigned int deviceCapacity = 8;
-Device devices[deviceCapacity];
+Device devices[8];
 unsigned int deviceCount = 0;
 int initResult = fakeNvmlSuccess;
 int countResult = fakeNvmlSuccess;
-int initCalls = 0;
-int shutdownCalls = 0;
-int callsWhileDown = 0;
-int initialisations = 0; // the real library counts nested inits the same way
-
-bool up() {
-    if (initialisations > 0)
-        return true;
-    ++callsWhileDown;
-    return false;
-}
+int initialisations = 0; // inits less shutdowns, as the real library counts nested inits
 
 } // namespace
 
 extern "C" {
 
-// A whole agent process can be given devices too: FAKE_NVML_GPU_PERCENTS="20,100".
-[[gnu::constructor]] static void addDevicesFromEnvironment() {
-    const char* percents = std::getenv("FAKE_NVML_GPU_PERCENTS");
-    while (percents && *percents) {
-        char* end = nullptr;
-        unsigned long percent = std::strtoul(percents, &end, 10);
-        if (end == percents)
-            return;
-        fakeNvmlAddDevice(static_cast<unsigned int>(percent), fakeNvmlSuccess, fakeNvmlSuccess);
-        percents = *end == ',' ? end + 1 : end;
-    }
-}
-
 void fakeNvmlReset(int init, int count) {
     deviceCount = 0;
     initResult = init;
     countResult = count;
-    initCalls = shutdownCalls = callsWhileDown = initialisations = 0;
+    initialisations = 0;
 }
 
-void fakeNvmlAddDevice(unsigned int gpuPercent, int handleResult, int queryResult) {
-    if (deviceCount < deviceCapacity)
-        devices[deviceCount++] = Device{gpuPercent, handleResult, queryResult};
+void fakeNvmlAddDevice(unsigned int gpuPercent, int queryResult) {
+    if (deviceCount < std::size(devices))
+        devices[deviceCount++] = Device{gpuPercent, queryResult};
 }
 
-int fakeNvmlInitCalls() {
-    return initCalls;
+int fakeNvmlInitsLeft() {
+    return initialisations;
 }
-int fakeNvmlShutdownCalls() {
-    return shutdownCalls;
-}
-int fakeNvmlCallsWhileDown() {
-    return callsWhileDown;
+
+// A whole agent process can be given a device too: FAKE_NVML_GPU_PERCENT=100.
+[[gnu::constructor]] static void addDeviceFromEnvironment() {
+    if (const char* percent = std::getenv("FAKE_NVML_GPU_PERCENT"))
+        fakeNvmlAddDevice(unsigned(std::atoi(percent)), fakeNvmlSuccess);
 }
 
 int nvmlInit_v2() {
-    ++initCalls;
-    if (initResult == fakeNvmlSuccess)
-        ++initialisations;
+    initialisations += initResult == fakeNvmlSuccess;
     return initResult;
 }
 
 int nvmlShutdown() {
-    ++shutdownCalls;
-    if (!up())
-        return fakeNvmlUninitialized;
-    --initialisations;
-    return fakeNvmlSuccess;
+    return --initialisations < 0 ? fakeNvmlUninitialized : fakeNvmlSuccess;
 }
 
 int nvmlDeviceGetCount_v2(unsigned int* count) {
-    if (!up())
+    if (initialisations <= 0)
         return fakeNvmlUninitialized;
     if (countResult == fakeNvmlSuccess)
         *count = deviceCount;
@@ -98,21 +68,15 @@ int nvmlDeviceGetCount_v2(unsigned int* count) {
 }
 
 int nvmlDeviceGetHandleByIndex_v2(unsigned int index, Device** device) {
-    if (!up())
+    if (initialisations <= 0)
         return fakeNvmlUninitialized;
-    if (index >= deviceCount)
-        return fakeNvmlUnknown;
-    if (devices[index].handleResult != fakeNvmlSuccess)
-        return devices[index].handleResult;
     *device = &devices[index];
     return fakeNvmlSuccess;
 }
 
 int nvmlDeviceGetUtilizationRates(Device* device, Utilization* utilization) {
-    if (!up())
+    if (initialisations <= 0)
         return fakeNvmlUninitialized;
-    if (device < devices || device >= devices + deviceCount)
-        return fakeNvmlUnknown;
     if (device->queryResult == fakeNvmlSuccess)
         *utilization = Utilization{device->gpuPercent, 0};
     return device->queryResult;

@@ -1,14 +1,10 @@
-// The real agent entry with one reading that can never be encoded.
+// The real agent entry with a GPU reading that can never be encoded.
 #include "Agent/AgentMain.h"
 
-#include <limits>
+#include <cmath>
 
 int main(int argc, char** argv) {
     SnapshotSources sources = liveSources();
-    sources.processorName = [] { return std::optional<std::string>("Probe CPU"); };
-    sources.gpuUtilization = [] {
-        return std::optional<GPUReading>(
-            GPUReading{std::numeric_limits<double>::quiet_NaN(), std::nullopt, std::nullopt});
-    };
+    sources.gpuUtilization = [] { return std::optional<GPUReading>({NAN, {}, {}}); };
     return runAgent(argc, argv, sources);
 }
