@@ -59,6 +59,7 @@ PluginVersionInfo versionInfoOf(const std::optional<Bundle>& pluginBundle) {
 
 const PluginVersionInfo& pluginVersionInfo() {
     // A function-local static: the first caller computes it, concurrent callers wait.
-    static const PluginVersionInfo info = versionInfoOf(findPluginBundle(mainBundle(), executablePath()));
+    static const PluginVersionInfo info =
+        versionInfoOf(findPluginBundle(mainBundle(), executablePath()));
     return info;
 }

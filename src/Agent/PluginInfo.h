@@ -9,7 +9,6 @@
 #include <string>
 #include <string_view>
 
-
 // The plugin app around the running program: the main bundle when it is the plugin
 // app, else the nearest enclosing "*.app" directory whose identifier is the plugin's.
 std::optional<Bundle> findPluginBundle(const std::optional<Bundle>& mainBundle,

@@ -13,7 +13,7 @@ struct ConnectionError {
 
 // The remote side of the sensor service as a client sees it.
 class SensorServiceProxy {
-public:
+  public:
     virtual ~SensorServiceProxy() = default;
     // Asks for one snapshot; `reply` gets the reply's bytes (possibly none).
     virtual void fetchSnapshotWithReply(std::function<void(std::string data)> reply) = 0;
@@ -22,7 +22,7 @@ public:
 // The client end of one connection to the sensor service. Handlers and replies run on
 // the connection's own thread, never on the caller's.
 class ServiceConnection {
-public:
+  public:
     virtual ~ServiceConnection() = default;
     // Both set before resume(): the peer must satisfy this requirement text.
     virtual void setCodeSigningRequirement(std::string requirement) = 0;

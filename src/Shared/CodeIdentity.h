@@ -8,8 +8,8 @@
 // Who a program says it is: what our build embeds in each executable.
 struct CodeIdentity {
     std::string identifier;
-    std::string team;                                      // the leaf certificate's subject.OU
-    bool anchoredByPlatform = false;                       // "anchor apple generic"
+    std::string team;                                     // the leaf certificate's subject.OU
+    bool anchoredByPlatform = false;                      // "anchor apple generic"
     std::map<std::string, std::string> certificateFields; // "field.<oid>" -> value
     std::map<std::string, std::string> entitlements;
 
