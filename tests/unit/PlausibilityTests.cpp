@@ -1,4 +1,3 @@
-#include "App/GraphemeCount.h"
 #include "App/SnapshotPlausibility.h"
 
 #include <gtest/gtest.h>
@@ -12,24 +11,9 @@ namespace {
 const double notANumber = std::numeric_limits<double>::quiet_NaN();
 const double infinity = std::numeric_limits<double>::infinity();
 
-double justAbove(double value) {
-    return std::nextafter(value, infinity);
-}
-double justBelow(double value) {
-    return std::nextafter(value, -infinity);
-}
-
-std::string repeated(std::string_view unit, std::size_t times) {
-    std::string text;
-    for (std::size_t i = 0; i < times; ++i)
-        text += unit;
-    return text;
-}
-
 // Every optional reading present and comfortably inside its range.
 SensorSnapshot plausibleSnapshot() {
     SensorSnapshot snapshot;
-    snapshot.timestamp = 786000000;
     snapshot.processorName = "Apple M2 Pro";
     snapshot.gpu = GPUReading{40, 30, 20};
     snapshot.cpuTemperatureCelsius = 55;
@@ -41,13 +25,52 @@ SensorSnapshot plausibleSnapshot() {
     return snapshot;
 }
 
-struct Row {
-    const char* what;
-    std::function<void(SensorSnapshot&)> change;
-    bool valid;
-};
+std::string repeated(std::string_view unit, std::size_t times) {
+    std::string text;
+    for (std::size_t i = 0; i < times; ++i)
+        text += unit;
+    return text;
+}
 
-void expectRows(const std::vector<Row>& rows) {
+// One user-perceived character of two code points: e and a combining acute accent.
+const std::string accented = "e\xCC\x81";
+
+} // namespace
+
+TEST(Plausibility, EachRuleAtItsLimits) {
+    struct Row {
+        const char* what;
+        std::function<void(SensorSnapshot&)> change;
+        bool valid;
+    };
+    const Row rows[] = {
+        {"unchanged", [](auto&) {}, true},
+        {"bare", [](auto& s) { s = SensorSnapshot{}; }, true},
+        {"NaN timestamp, version 7",
+         [](auto& s) { s.timestamp = notANumber, s.protocolVersion = 7; }, true},
+        {"empty name", [](auto& s) { s.processorName = ""; }, true},
+        {"256 letters", [](auto& s) { s.processorName = std::string(256, 'a'); }, true},
+        {"257 letters", [](auto& s) { s.processorName = std::string(257, 'a'); }, false},
+        {"256 accented", [](auto& s) { s.processorName = repeated(accented, 256); }, true},
+        {"257 accented", [](auto& s) { s.processorName = repeated(accented, 257); }, false},
+        {"empty version", [](auto& s) { s.pluginVersion = ""; }, false},
+        {"64 version", [](auto& s) { s.pluginVersion = std::string(64, '9'); }, true},
+        {"64 accented version", [](auto& s) { s.pluginVersion = repeated(accented, 64); }, true},
+        {"65 version", [](auto& s) { s.pluginVersion = std::string(65, '9'); }, false},
+        {"build 0", [](auto& s) { s.pluginBuild = 0; }, false},
+        {"build 1", [](auto& s) { s.pluginBuild = 1; }, true},
+        {"build 2147483647", [](auto& s) { s.pluginBuild = 2147483647; }, true},
+        {"build 2147483648", [](auto& s) { s.pluginBuild = 2147483648; }, false},
+        {"gpu utilization only",
+         [](auto& s) { s.gpu->rendererPercent.reset(), s.gpu->tilerPercent.reset(); }, true},
+        {"cpu 9.9", [](auto& s) { s.cpuTemperatureCelsius = 9.9; }, false},
+        {"gpu 120.01", [](auto& s) { s.gpuTemperatureCelsius = 120.01; }, false},
+        {"rpm 100000.5", [](auto& s) { s.fans[0].currentRPM = 100000.5; }, false},
+        {"no minimum or maximum",
+         [](auto& s) { s.fans[0].minimumRPM.reset(), s.fans[0].maximumRPM.reset(); }, true},
+        {"minimum above current above maximum",
+         [](auto& s) { s.fans[0].minimumRPM = 5000, s.fans[0].maximumRPM = 100; }, true},
+    };
     for (const Row& row : rows) {
         SensorSnapshot snapshot = plausibleSnapshot();
         row.change(snapshot);
@@ -55,222 +78,60 @@ void expectRows(const std::vector<Row>& rows) {
     }
 }
 
-// Fans with the given ids, all at an ordinary speed.
-std::vector<FanReading> fansWithIds(std::initializer_list<std::int64_t> ids) {
-    std::vector<FanReading> fans;
-    for (std::int64_t id : ids)
-        fans.push_back(FanReading{id, 2000, std::nullopt, std::nullopt});
-    return fans;
-}
-
-const char* const combiningAcute = "e\xCC\x81";              // e + U+0301
-const char* const flag = "\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA"; // two regional indicators
-const char* const family = "\xF0\x9F\x91\xA8\xE2\x80\x8D\xF0\x9F\x91\xA9\xE2\x80\x8D"
-                           "\xF0\x9F\x91\xA7"; // man ZWJ woman ZWJ girl
-
-} // namespace
-
-TEST(GraphemeCounting, CountsUserPerceivedCharactersNotBytesOrCodePoints) {
-    EXPECT_EQ(graphemeCount(""), 0u);
-    EXPECT_EQ(graphemeCount("abc"), 3u);
-    EXPECT_EQ(graphemeCount(combiningAcute), 1u);
-    EXPECT_EQ(graphemeCount(flag), 1u);
-    EXPECT_EQ(graphemeCount(family), 1u);
-    EXPECT_EQ(graphemeCount("\r\n"), 1u);
-    EXPECT_EQ(graphemeCount(std::string("a\0b", 3)), 3u);
-    EXPECT_EQ(graphemeCount(repeated(flag, 3) + "x"), 4u);
-}
-
-TEST(Plausibility, BareSnapshotAndFullOrdinarySnapshotPass) {
-    SensorSnapshot bare;
-    EXPECT_TRUE(isValid(bare));
-    EXPECT_TRUE(isValid(plausibleSnapshot()));
-}
-
-TEST(Plausibility, TimestampAndVersionAreNotExamined) {
-    expectRows({
-        {"NaN timestamp", [](auto& s) { s.timestamp = notANumber; }, true},
-        {"version 7", [](auto& s) { s.protocolVersion = 7; }, true},
-    });
-}
-
-TEST(Plausibility, ProcessorNameIsAtMost256Characters) {
-    expectRows({
-        {"absent", [](auto& s) { s.processorName.reset(); }, true},
-        {"empty", [](auto& s) { s.processorName = ""; }, true},
-        {"256 letters", [](auto& s) { s.processorName = std::string(256, 'a'); }, true},
-        {"257 letters", [](auto& s) { s.processorName = std::string(257, 'a'); }, false},
-        {"256 combined accents", [](auto& s) { s.processorName = repeated(combiningAcute, 256); },
-         true},
-        {"257 combined accents", [](auto& s) { s.processorName = repeated(combiningAcute, 257); },
-         false},
-        {"256 flags", [](auto& s) { s.processorName = repeated(flag, 256); }, true},
-        {"257 flags", [](auto& s) { s.processorName = repeated(flag, 257); }, false},
-        {"256 families", [](auto& s) { s.processorName = repeated(family, 256); }, true},
-        {"256 CR LF pairs", [](auto& s) { s.processorName = repeated("\r\n", 256); }, true},
-    });
-}
-
-TEST(Plausibility, PluginVersionIsNotEmptyAndAtMost64Characters) {
-    expectRows({
-        {"absent", [](auto& s) { s.pluginVersion.reset(); }, true},
-        {"empty", [](auto& s) { s.pluginVersion = ""; }, false},
-        {"one", [](auto& s) { s.pluginVersion = "1"; }, true},
-        {"64", [](auto& s) { s.pluginVersion = std::string(64, '9'); }, true},
-        {"65", [](auto& s) { s.pluginVersion = std::string(65, '9'); }, false},
-        {"64 combined accents", [](auto& s) { s.pluginVersion = repeated(combiningAcute, 64); },
-         true},
-        {"65 combined accents", [](auto& s) { s.pluginVersion = repeated(combiningAcute, 65); },
-         false},
-    });
-}
-
-TEST(Plausibility, PluginBuildIsPositiveAndFitsThirtyTwoBits) {
-    expectRows({
-        {"absent", [](auto& s) { s.pluginBuild.reset(); }, true},
-        {"0", [](auto& s) { s.pluginBuild = 0; }, false},
-        {"-1", [](auto& s) { s.pluginBuild = -1; }, false},
-        {"smallest", [](auto& s) { s.pluginBuild = std::numeric_limits<std::int64_t>::min(); },
-         false},
-        {"1", [](auto& s) { s.pluginBuild = 1; }, true},
-        {"2147483647", [](auto& s) { s.pluginBuild = 2147483647; }, true},
-        {"2147483648", [](auto& s) { s.pluginBuild = 2147483648; }, false},
-    });
-}
-
-TEST(Plausibility, GPUPercentagesAreFiniteFrom0To100) {
-    using Setter = void (*)(GPUReading&, double);
-    const std::pair<const char*, Setter> fields[] = {
-        {"utilization", [](GPUReading& g, double v) { g.utilizationPercent = v; }},
-        {"renderer", [](GPUReading& g, double v) { g.rendererPercent = v; }},
-        {"tiler", [](GPUReading& g, double v) { g.tilerPercent = v; }},
+// Each reading with a range holds at both ends, fails just beyond either, and is finite.
+TEST(Plausibility, ReadingsAreFiniteAndWithinTheirRanges) {
+    struct Range {
+        const char* reading;
+        std::function<void(SensorSnapshot&, double)> set;
+        double lowest, highest;
     };
-    const std::pair<double, bool> values[] = {
-        {0, true},
-        {-0.0, true},
-        {100, true},
-        {justBelow(0), false},
-        {justAbove(100), false},
-        {notANumber, false},
-        {infinity, false},
-        {-infinity, false},
+    const Range ranges[] = {
+        {"gpu utilization", [](auto& s, double v) { s.gpu->utilizationPercent = v; }, 0, 100},
+        {"gpu renderer", [](auto& s, double v) { s.gpu->rendererPercent = v; }, 0, 100},
+        {"gpu tiler", [](auto& s, double v) { s.gpu->tilerPercent = v; }, 0, 100},
+        {"cpu temperature", [](auto& s, double v) { s.cpuTemperatureCelsius = v; }, 10, 120},
+        {"gpu temperature", [](auto& s, double v) { s.gpuTemperatureCelsius = v; }, 10, 120},
+        {"fan current", [](auto& s, double v) { s.fans[1].currentRPM = v; }, 0, 100000},
+        {"fan minimum", [](auto& s, double v) { s.fans[1].minimumRPM = v; }, 0, 100000},
+        {"fan maximum", [](auto& s, double v) { s.fans[1].maximumRPM = v; }, 0, 100000},
     };
-    for (auto [field, set] : fields)
-        for (auto [value, valid] : values) {
+    for (const Range& range : ranges) {
+        auto validWith = [&](double value) {
             SensorSnapshot snapshot = plausibleSnapshot();
-            set(*snapshot.gpu, value);
-            EXPECT_EQ(isValid(snapshot), valid) << field << " " << value;
-        }
-    expectRows({
-        {"no gpu", [](auto& s) { s.gpu.reset(); }, true},
-        {"no renderer or tiler",
-         [](auto& s) {
-             s.gpu = GPUReading{100, std::nullopt, std::nullopt};
-         },
-         true},
-    });
+            range.set(snapshot, value);
+            return isValid(snapshot);
+        };
+        for (double value : {range.lowest, range.highest})
+            EXPECT_TRUE(validWith(value)) << range.reading << " " << value;
+        for (double value :
+             {std::nextafter(range.lowest, -infinity), std::nextafter(range.highest, infinity),
+              notANumber, infinity, -infinity})
+            EXPECT_FALSE(validWith(value)) << range.reading << " " << value;
+    }
 }
 
-TEST(Plausibility, TemperaturesAreFiniteFrom10To120) {
-    using Field = std::optional<double> SensorSnapshot::*;
-    const std::pair<const char*, Field> fields[] = {
-        {"cpu", &SensorSnapshot::cpuTemperatureCelsius},
-        {"gpu", &SensorSnapshot::gpuTemperatureCelsius},
+TEST(Plausibility, FansAreAtMostEightWithDistinctIdsBelowEightAndTheCount) {
+    const std::tuple<std::optional<std::int64_t>, std::vector<std::int64_t>, bool> cases[] = {
+        {-1, {}, false},
+        {0, {}, true},
+        {8, {0, 1}, true},
+        {9, {0, 1}, false},
+        {8, {0, 1, 2, 3, 4, 5, 6, 7}, true},
+        {std::nullopt, {0, 1, 2, 3, 4, 5, 6, 7, 7}, false},
+        {std::nullopt, {0, 0}, false},
+        {std::nullopt, {-1}, false},
+        {std::nullopt, {7}, true},
+        {std::nullopt, {8}, false},
+        {2, {1}, true},
+        {2, {2}, false},
     };
-    const std::pair<std::optional<double>, bool> values[] = {
-        {std::nullopt, true},
-        {10, true},
-        {120, true},
-        {9.9, false},
-        {justBelow(10), false},
-        {justAbove(120), false},
-        {notANumber, false},
-        {infinity, false},
-        {-infinity, false},
-        {0, false},
-    };
-    for (auto [name, field] : fields)
-        for (auto [value, valid] : values) {
-            SensorSnapshot snapshot = plausibleSnapshot();
-            snapshot.*field = value;
-            EXPECT_EQ(isValid(snapshot), valid) << name << " " << value.value_or(-1);
-        }
-}
-
-TEST(Plausibility, FanCountIsFrom0To8) {
-    expectRows({
-        {"absent", [](auto& s) { s.fanCount.reset(); }, true},
-        {"0 without fans", [](auto& s) { s.fanCount = 0, s.fans.clear(); }, true},
-        {"8", [](auto& s) { s.fanCount = 8; }, true},
-        {"9", [](auto& s) { s.fanCount = 9; }, false},
-        {"-1 without fans", [](auto& s) { s.fanCount = -1, s.fans.clear(); }, false},
-        {"8 with one fan listed", [](auto& s) { s.fanCount = 8, s.fans = fansWithIds({5}); }, true},
-        {"1 with no fan listed", [](auto& s) { s.fanCount = 1, s.fans.clear(); }, true},
-    });
-}
-
-TEST(Plausibility, FanListHoldsAtMostEightDistinctIdsBelowTheCount) {
-    expectRows({
-        {"empty", [](auto& s) { s.fans.clear(); }, true},
-        {"eight",
-         [](auto& s) {
-             s.fanCount = 8, s.fans = fansWithIds({0, 1, 2, 3, 4, 5, 6, 7});
-         },
-         true},
-        {"nine",
-         [](auto& s) {
-             s.fanCount.reset(), s.fans = fansWithIds({0, 1, 2, 3, 4, 5, 6, 7, 7});
-         },
-         false},
-        {"same id twice",
-         [](auto& s) {
-             s.fans = fansWithIds({0, 0});
-         },
-         false},
-        {"id 7 without count", [](auto& s) { s.fanCount.reset(), s.fans = fansWithIds({7}); },
-         true},
-        {"id 8 without count", [](auto& s) { s.fanCount.reset(), s.fans = fansWithIds({8}); },
-         false},
-        {"id -1", [](auto& s) { s.fanCount.reset(), s.fans = fansWithIds({-1}); }, false},
-        {"id 1 with count 2", [](auto& s) { s.fanCount = 2, s.fans = fansWithIds({1}); }, true},
-        {"id 2 with count 2", [](auto& s) { s.fanCount = 2, s.fans = fansWithIds({2}); }, false},
-        {"id 0 with count 0", [](auto& s) { s.fanCount = 0, s.fans = fansWithIds({0}); }, false},
-        {"gaps in ids",
-         [](auto& s) {
-             s.fanCount = 8, s.fans = fansWithIds({1, 4, 6});
-         },
-         true},
-    });
-}
-
-TEST(Plausibility, FanSpeedsAreFiniteFrom0To100000) {
-    using Setter = void (*)(FanReading&, double);
-    const std::pair<const char*, Setter> fields[] = {
-        {"current", [](FanReading& f, double v) { f.currentRPM = v; }},
-        {"minimum", [](FanReading& f, double v) { f.minimumRPM = v; }},
-        {"maximum", [](FanReading& f, double v) { f.maximumRPM = v; }},
-    };
-    const std::pair<double, bool> values[] = {
-        {0, true},         {-0.0, true},          {100000, true},
-        {100000.5, false}, {justBelow(0), false}, {notANumber, false},
-        {infinity, false}, {-infinity, false},
-    };
-    for (auto [field, set] : fields)
-        for (auto [value, valid] : values) {
-            SensorSnapshot snapshot = plausibleSnapshot();
-            set(snapshot.fans[1], value);
-            EXPECT_EQ(isValid(snapshot), valid) << field << " " << value;
-        }
-    expectRows({
-        {"no minimum or maximum",
-         [](auto& s) {
-             s.fans = {FanReading{0, 1000, std::nullopt, std::nullopt}};
-         },
-         true},
-        {"minimum above current above maximum",
-         [](auto& s) {
-             s.fans = {FanReading{0, 3000, 5000, 100}};
-         },
-         true},
-    });
+    for (const auto& [fanCount, ids, valid] : cases) {
+        SensorSnapshot snapshot = plausibleSnapshot();
+        snapshot.fanCount = fanCount;
+        snapshot.fans.clear();
+        for (std::int64_t id : ids)
+            snapshot.fans.push_back(FanReading{id, 2000, std::nullopt, std::nullopt});
+        EXPECT_EQ(isValid(snapshot), valid) << "count " << testing::PrintToString(fanCount)
+                                            << ", ids " << testing::PrintToString(ids);
+    }
 }

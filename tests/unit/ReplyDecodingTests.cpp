@@ -3,85 +3,47 @@
 
 #include <gtest/gtest.h>
 
-namespace {
-
-SensorSnapshot ordinarySnapshot() {
-    SensorSnapshot snapshot;
-    snapshot.timestamp = 786000000.25;
-    snapshot.processorName = "Intel(R) Core(TM) i7-9750H CPU @ 2.60GHz";
-    snapshot.gpu = GPUReading{12, std::nullopt, std::nullopt};
-    snapshot.cpuTemperatureCelsius = 61.5;
-    snapshot.fanCount = 1;
-    snapshot.fans = {FanReading{0, 2100, 1200, 5400}};
-    snapshot.pluginVersion = "1.0.0";
-    snapshot.pluginBuild = 1;
-    return snapshot;
+TEST(ClientErrorDescription, EachCaseHasItsOwnSentence) {
+    EXPECT_EQ(description(ClientError::unavailable), "The sensor service is unavailable.");
+    EXPECT_EQ(description(ClientError::timedOut), "The sensor service did not respond.");
+    EXPECT_EQ(description(ClientError::responseTooLarge),
+              "The sensor service returned too much data.");
+    EXPECT_EQ(description(ClientError::invalidResponse),
+              "The sensor service returned invalid data.");
+    EXPECT_EQ(description(ClientError::incompatibleVersion),
+              "Corvane and its plugin are not compatible. Update both apps.");
 }
 
-std::string encoded(const SensorSnapshot& snapshot) {
-    return encodeCompact(snapshot).value();
-}
-
-// JSON allows white space after the value, so any reply can be padded to a length.
-std::string paddedTo(std::string reply, std::size_t length) {
-    reply.resize(length, ' ');
-    return reply;
-}
-
-std::variant<SensorSnapshot, ClientError> failure(ClientError error) {
-    return error;
-}
-
-} // namespace
-
-TEST(ReplyDecoding, AnOrdinaryReplyGivesItsSnapshot) {
-    SensorSnapshot snapshot = ordinarySnapshot();
-    EXPECT_EQ(decodeReply(encoded(snapshot)),
-              (std::variant<SensorSnapshot, ClientError>(snapshot)));
-}
-
-TEST(ReplyDecoding, SizeLimitIs65536BytesAndComesFirst) {
-    SensorSnapshot snapshot = ordinarySnapshot();
-    EXPECT_EQ(decodeReply(paddedTo(encoded(snapshot), 65536)),
-              (std::variant<SensorSnapshot, ClientError>(snapshot)));
-    EXPECT_EQ(decodeReply(paddedTo(encoded(snapshot), 65537)),
-              failure(ClientError::responseTooLarge));
-    // Were the bytes decoded first, these would be refused as invalid or incompatible.
-    EXPECT_EQ(decodeReply(std::string(65537, '{')), failure(ClientError::responseTooLarge));
-    snapshot.protocolVersion = 2;
-    EXPECT_EQ(decodeReply(paddedTo(encoded(snapshot), 65537)),
-              failure(ClientError::responseTooLarge));
-}
-
-TEST(ReplyDecoding, UndecodableRepliesAreInvalidWhateverVersionTheyName) {
-    EXPECT_EQ(decodeReply(""), failure(ClientError::invalidResponse));
-    EXPECT_EQ(decodeReply(R"({"protocolVersion":2,"timestamp":0,"fans":[)"),
-              failure(ClientError::invalidResponse));
-    EXPECT_EQ(decodeReply(R"({"protocolVersion":2,"timestamp":0})"),
-              failure(ClientError::invalidResponse));
-    EXPECT_EQ(decodeReply(R"({"protocolVersion":2,"timestamp":"now","fans":[]})"),
-              failure(ClientError::invalidResponse));
-    EXPECT_EQ(decodeReply(R"({"protocolVersion":1.5,"timestamp":0,"fans":[]})"),
-              failure(ClientError::invalidResponse));
-}
-
-TEST(ReplyDecoding, AnyOtherVersionIsIncompatibleBeforePlausibilityIsChecked) {
-    for (std::int64_t version : {std::int64_t(0), std::int64_t(2), std::int64_t(-1),
-                                 std::numeric_limits<std::int64_t>::max()}) {
-        SensorSnapshot snapshot = ordinarySnapshot();
+TEST(ReplyDecoding, ChecksSizeThenDecodingThenVersionThenPlausibility) {
+    SensorSnapshot ordinary;
+    ordinary.processorName = "Intel(R) Core(TM) i7-9750H CPU @ 2.60GHz";
+    ordinary.fans = {FanReading{0, 2100, 1200, 5400}};
+    SensorSnapshot hot = ordinary;
+    hot.cpuTemperatureCelsius = 150;
+    auto encoded = [](SensorSnapshot snapshot, std::int64_t version = 1) {
         snapshot.protocolVersion = version;
-        EXPECT_EQ(decodeReply(encoded(snapshot)), failure(ClientError::incompatibleVersion))
-            << version;
-        snapshot.cpuTemperatureCelsius = 150;
-        EXPECT_EQ(decodeReply(encoded(snapshot)), failure(ClientError::incompatibleVersion))
-            << version << " implausible";
-    }
-}
-
-TEST(ReplyDecoding, ImplausibleSnapshotOfTheRightVersionIsInvalid) {
-    SensorSnapshot snapshot = ordinarySnapshot();
-    snapshot.cpuTemperatureCelsius = 150;
-    EXPECT_EQ(decodeReply(encoded(snapshot)), failure(ClientError::invalidResponse));
-    EXPECT_EQ(decodeReply(paddedTo(encoded(snapshot), 65536)),
-              failure(ClientError::invalidResponse));
+        return encodeCompact(snapshot).value();
+    };
+    // JSON allows white space after the value, so any reply can be padded to a length.
+    auto padded = [](std::string reply, std::size_t length) {
+        reply.resize(length, ' ');
+        return reply;
+    };
+    using Result = std::variant<SensorSnapshot, ClientError>;
+    const std::pair<std::string, Result> cases[] = {
+        {encoded(ordinary), ordinary},
+        {padded(encoded(ordinary), 65536), ordinary},
+        {padded(encoded(ordinary), 65537), ClientError::responseTooLarge},
+        // Were these decoded first, they would be invalid.
+        {std::string(65537, '{'), ClientError::responseTooLarge},
+        {"", ClientError::invalidResponse},
+        {R"({"protocolVersion":2,"timestamp":0})", ClientError::invalidResponse},
+        {encoded(ordinary, 2), ClientError::incompatibleVersion},
+        {encoded(hot, 2), ClientError::incompatibleVersion},
+        {encoded(hot, 0), ClientError::incompatibleVersion},
+        {encoded(hot), ClientError::invalidResponse},
+    };
+    for (const auto& [reply, expected] : cases)
+        EXPECT_EQ(decodeReply(reply), expected)
+            << reply.substr(0, 60) << " (" << reply.size() << " bytes)";
 }

@@ -1,13 +1,14 @@
 #include "App/SensorServiceClient.h"
 #include "Shared/SnapshotJSON.h"
-#include "support/FakeServiceConnection.h"
-#include "support/FetchResults.h"
-#include "support/ManualQueue.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <future>
+#include <latch>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -16,276 +17,242 @@ namespace {
 
 SensorSnapshot ordinarySnapshot() {
     SensorSnapshot snapshot;
-    snapshot.timestamp = 786000000.5;
     snapshot.processorName = "Apple M1";
-    snapshot.cpuTemperatureCelsius = 48;
-    snapshot.fanCount = 1;
-    snapshot.fans = {FanReading{0, 1500, std::nullopt, std::nullopt}};
     return snapshot;
 }
+const std::string ordinaryReply = encodeCompact(ordinarySnapshot()).value();
 
-std::string ordinaryReply() {
-    return encodeCompact(ordinarySnapshot()).value();
+std::string describe(const FetchResult& result) {
+    if (auto* snapshot = std::get_if<SensorSnapshot>(&result))
+        return *snapshot == ordinarySnapshot() ? "the snapshot" : "another snapshot";
+    if (auto* error = std::get_if<ConnectionError>(&result))
+        return std::to_string(error->code) + " " + error->description;
+    return std::string(description(std::get<ClientError>(result)));
 }
+const std::string unavailable(description(ClientError::unavailable));
+const std::string timedOut(description(ClientError::timedOut));
 
-std::optional<ClientError> clientError(const FetchResult& result) {
-    if (auto error = std::get_if<ClientError>(&result))
-        return *error;
-    return std::nullopt;
-}
+// The ways a fetch may end, in the order FetchWorld::events() gives them.
+enum Event : std::size_t { interruption, invalidation, proxyError, reply, expiry };
 
-const std::string serviceName = "R8QZK2MX4T.group.com.quillmarsh.Vendrel.sensors";
-const std::string agentRequirement = "anchor apple generic and certificate leaf[subject.OU] = "
-                                     "\"R8QZK2MX4T\" and (identifier \"CorvanePluginAgent\")";
+// Everything around one fetch: the far side of its connection, which records what the
+// client does and plays agent and transport; its time-out queue on virtual time; its
+// caller. Handlers run outside the lock, as on a real connection, from any thread.
+struct FetchWorld final : DelayedWorkQueue, SensorServiceProxy {
+    std::mutex mutex;
+    std::vector<std::string> journal, delivered;
+    int invalidations = 0;
+    bool offersProxy = true;
+    std::function<void()> onInterruption, onInvalidation, timeOut;
+    std::function<void(const ConnectionError&)> onProxyError;
+    std::function<void(std::string)> replyTo;
+    std::chrono::nanoseconds now{0}, timeOutAt{0};
 
-// Notes each time-out armed in the line's journal, then queues it on virtual time.
-class JournalingQueue final : public DelayedWorkQueue {
-  public:
-    JournalingQueue(FakeLine& line, ManualQueue& queue) : line(line), queue(queue) {}
+    template <typename T> T copy(const T& field) {
+        std::lock_guard held(mutex);
+        return field;
+    }
+    void note(std::string entry) {
+        std::lock_guard held(mutex);
+        journal.push_back(std::move(entry));
+    }
+    // By reference: the entry's text may still look at `value` before it moves.
+    template <typename T> void keep(std::string entry, T& field, T&& value) {
+        std::lock_guard held(mutex);
+        journal.push_back(std::move(entry));
+        field = std::move(value);
+    }
+
     void runAfter(std::chrono::nanoseconds delay, std::function<void()> work) override {
-        line.note("time-out " + std::to_string(delay.count()) + " ns");
-        queue.runAfter(delay, std::move(work));
+        note("time-out " + std::to_string(delay.count()) + " ns");
+        std::lock_guard held(mutex);
+        timeOut = std::move(work);
+        timeOutAt = now + delay;
+    }
+    void advance(std::chrono::nanoseconds step) {
+        std::unique_lock held(mutex);
+        now += step;
+        auto due = timeOutAt <= now ? std::exchange(timeOut, nullptr) : nullptr;
+        held.unlock();
+        if (due)
+            due();
+    }
+    void fetchSnapshotWithReply(std::function<void(std::string)> reply) override {
+        keep("fetch", replyTo, std::move(reply));
+    }
+    SensorServiceClient::Completion completion() {
+        return [this](FetchResult result) {
+            std::lock_guard held(mutex);
+            delivered.push_back(describe(result));
+        };
+    }
+
+    // Copies of every way the fetch may end, taken now: a real connection may already be
+    // running any of them when another event ends the fetch.
+    std::vector<std::function<void()>> events(const std::string& data = ordinaryReply) {
+        std::lock_guard held(mutex);
+        return {[f = onInterruption] { f(); }, [f = onInvalidation] { f(); },
+                [f = onProxyError] {
+                    f({54, "Connection reset by peer"});
+                },
+                [f = replyTo, data] { f(data); }, [this] { advance(5s); }};
+    }
+};
+
+class FakeConnection final : public ServiceConnection {
+  public:
+    explicit FakeConnection(std::shared_ptr<FetchWorld> world) : world(std::move(world)) {}
+
+    void setCodeSigningRequirement(std::string requirement) override {
+        world->note("requirement " + requirement);
+    }
+    void setInterruptionHandler(std::function<void()> handler) override {
+        world->keep(handler ? "interruption handler" : "interruption handler cleared",
+                    world->onInterruption, std::move(handler));
+    }
+    void setInvalidationHandler(std::function<void()> handler) override {
+        world->keep(handler ? "invalidation handler" : "invalidation handler cleared",
+                    world->onInvalidation, std::move(handler));
+    }
+    void resume() override { world->note("resume"); }
+    std::shared_ptr<SensorServiceProxy>
+    remoteObjectProxy(std::function<void(const ConnectionError&)> errorHandler) override {
+        world->keep("proxy", world->onProxyError, std::move(errorHandler));
+        return world->offersProxy ? std::shared_ptr<SensorServiceProxy>(world, world.get())
+                                  : nullptr;
+    }
+    // Like a real connection: outstanding calls are dropped, then the invalidation
+    // handler, if one is still set, is told.
+    void invalidate() override {
+        world->note("invalidate");
+        std::unique_lock held(world->mutex);
+        ++world->invalidations;
+        world->onProxyError = nullptr;
+        world->replyTo = nullptr;
+        auto handler = world->onInvalidation;
+        held.unlock();
+        if (handler)
+            handler();
     }
 
   private:
-    FakeLine& line;
-    ManualQueue& queue;
+    std::shared_ptr<FetchWorld> world;
 };
 
-class FetchOverFakeConnection : public ::testing::Test {
-  protected:
-    // Every call ends by its time-out at the latest; an open one would hold itself.
-    void TearDown() override { queue.advance(1h); }
-
-    void fetch(std::chrono::duration<double> timeout = 5s) {
-        SensorServiceClient::fetchSnapshot(timeout, results.completion(), fakeConnections(line),
-                                           queue);
-    }
-
-    std::optional<ClientError> onlyError() const {
-        auto all = results.all();
-        if (all.size() != 1)
-            ADD_FAILURE() << all.size() << " results delivered";
-        return all.empty() ? std::nullopt : clientError(all.front());
-    }
-
-    ManualQueue queue;
-    std::shared_ptr<FakeLine> line = std::make_shared<FakeLine>();
-    FetchResults results;
-};
+void fetch(const std::shared_ptr<FetchWorld>& world, std::chrono::duration<double> timeout = 5s,
+           SensorServiceClient::Completion completion = nullptr) {
+    auto connect = [world](std::string_view name) -> std::unique_ptr<ServiceConnection> {
+        world->note("connect " + std::string(name));
+        return std::make_unique<FakeConnection>(world);
+    };
+    SensorServiceClient::fetchSnapshot(timeout, completion ? completion : world->completion(),
+                                       connect, *world);
+}
 
 } // namespace
 
-TEST_F(FetchOverFakeConnection, SetsUpAFreshConnectionStepByStep) {
-    JournalingQueue journaling(*line, queue);
-    SensorServiceClient::fetchSnapshot(5s, results.completion(), fakeConnections(line), journaling);
-    EXPECT_EQ(line->journal(), (std::vector<std::string>{
-                                   "connect " + serviceName,
-                                   "requirement " + agentRequirement,
-                                   "interruption handler",
-                                   "invalidation handler",
-                                   "resume",
-                                   "time-out 5000000000 ns",
-                                   "proxy",
-                                   "fetch",
-                               }));
-    EXPECT_TRUE(results.all().empty());
+TEST(Fetch, SetsUpStepByStepAndClosesTheConnectionBeforeCompletingOutsideTheGate) {
+    auto world = std::make_shared<FetchWorld>();
+    bool racingTimeOutGotPast = false;
+    std::future<void> racer; // outlives the completion, so a stuck racer cannot block it
+    fetch(world, 5s, [&](FetchResult result) {
+        world->note("completion");
+        // Were the gate's lock still held, a time-out on another thread could not get past.
+        racer = std::async(std::launch::async, [&] { world->advance(5s); });
+        racingTimeOutGotPast = racer.wait_for(2s) == std::future_status::ready;
+        world->completion()(std::move(result));
+    });
+    world->copy(world->replyTo)(ordinaryReply);
+    EXPECT_EQ(world->copy(world->journal),
+              (std::vector<std::string>{
+                  "connect R8QZK2MX4T.group.com.quillmarsh.Vendrel.sensors",
+                  "requirement anchor apple generic and certificate leaf[subject.OU] = "
+                  "\"R8QZK2MX4T\" and (identifier \"CorvanePluginAgent\")",
+                  "interruption handler", "invalidation handler", "resume",
+                  "time-out 5000000000 ns", "proxy", "fetch",
+                  // Cleared first, so invalidating does not come back into the client.
+                  "interruption handler cleared", "invalidation handler cleared", "invalidate",
+                  "completion"}));
+    EXPECT_TRUE(racingTimeOutGotPast);
+    EXPECT_EQ(world->copy(world->delivered), std::vector<std::string>{"the snapshot"});
 }
 
-TEST_F(FetchOverFakeConnection, EachFetchHasItsOwnConnectionAndResult) {
-    auto first = std::make_shared<FakeLine>();
-    auto second = std::make_shared<FakeLine>();
-    std::vector<std::shared_ptr<FakeLine>> lines{first, second};
-    std::size_t made = 0;
-    auto factory = [&](std::string_view name) { return fakeConnections(lines.at(made++))(name); };
-    FetchResults firstResults, secondResults;
-    SensorServiceClient::fetchSnapshot(5s, firstResults.completion(), factory, queue);
-    SensorServiceClient::fetchSnapshot(5s, secondResults.completion(), factory, queue);
-    EXPECT_EQ(made, 2u);
-
-    second->reply(ordinaryReply());
-    first->interrupt();
-    ASSERT_EQ(secondResults.all().size(), 1u);
-    EXPECT_EQ(std::get<SensorSnapshot>(secondResults.all()[0]), ordinarySnapshot());
-    ASSERT_EQ(firstResults.all().size(), 1u);
-    EXPECT_EQ(clientError(firstResults.all()[0]), ClientError::unavailable);
-}
-
-TEST_F(FetchOverFakeConnection, GoodReplyGivesTheSnapshotAfterTheConnectionIsClosed) {
-    int invalidationsSeenByCompletion = -1;
-    SensorServiceClient::fetchSnapshot(
-        5s,
-        [&](FetchResult result) {
-            invalidationsSeenByCompletion = line->invalidations();
-            results.completion()(std::move(result));
-        },
-        fakeConnections(line), queue);
-    line->reply(ordinaryReply());
-
-    ASSERT_EQ(results.all().size(), 1u);
-    EXPECT_EQ(std::get<SensorSnapshot>(results.all()[0]), ordinarySnapshot());
-    EXPECT_EQ(invalidationsSeenByCompletion, 1);
-    auto journal = line->journal();
-    EXPECT_EQ(std::vector<std::string>(journal.end() - 3, journal.end()),
-              (std::vector<std::string>{"interruption handler cleared",
-                                        "invalidation handler cleared", "invalidate"}));
-    EXPECT_FALSE(line->handlerSetAtInvalidation());
-}
-
-TEST_F(FetchOverFakeConnection, RepliesAreCheckedBeforeDelivery) {
-    SensorSnapshot wrongVersion = ordinarySnapshot();
-    wrongVersion.protocolVersion = 2;
-    const std::pair<std::string, ClientError> replies[] = {
-        {std::string(65537, ' '), ClientError::responseTooLarge},
-        {"", ClientError::invalidResponse},
-        {"{\"protocolVersion\":2}", ClientError::invalidResponse},
-        {encodeCompact(wrongVersion).value(), ClientError::incompatibleVersion},
+TEST(Fetch, FirstEventDecidesAndLaterOnesDeliverNothing) {
+    const std::tuple<Event, std::string, std::string> cases[] = {
+        {interruption, ordinaryReply, unavailable},
+        {invalidation, ordinaryReply, unavailable},
+        {proxyError, ordinaryReply, "54 Connection reset by peer"},
+        {reply, ordinaryReply, "the snapshot"},
+        {reply, std::string(65537, ' '), std::string(description(ClientError::responseTooLarge))},
+        {reply, "", std::string(description(ClientError::invalidResponse))},
+        {expiry, ordinaryReply, timedOut},
     };
-    for (const auto& [reply, expected] : replies) {
-        auto line = std::make_shared<FakeLine>();
-        FetchResults results;
-        SensorServiceClient::fetchSnapshot(5s, results.completion(), fakeConnections(line), queue);
-        line->reply(reply);
-        ASSERT_EQ(results.all().size(), 1u);
-        EXPECT_EQ(clientError(results.all()[0]), expected) << reply.substr(0, 40);
-        EXPECT_EQ(line->invalidations(), 1);
+    for (const auto& [first, data, expected] : cases) {
+        auto world = std::make_shared<FetchWorld>();
+        fetch(world);
+        auto events = world->events(data);
+        events[first]();
+        EXPECT_EQ(world->copy(world->delivered), std::vector<std::string>{expected}) << first;
+        for (auto& event : events)
+            event();
+        EXPECT_EQ(world->copy(world->delivered).size(), 1u) << first;
+        EXPECT_EQ(world->copy(world->invalidations), 1) << first;
     }
 }
 
-TEST_F(FetchOverFakeConnection, InterruptionMeansUnavailable) {
-    fetch();
-    line->interrupt();
-    EXPECT_EQ(onlyError(), ClientError::unavailable);
-    EXPECT_EQ(line->invalidations(), 1);
+TEST(Fetch, UnusableProxyFailsBeforeTheCallReturns) {
+    auto world = std::make_shared<FetchWorld>();
+    world->offersProxy = false;
+    fetch(world);
+    EXPECT_EQ(world->copy(world->delivered), std::vector<std::string>{unavailable});
+    EXPECT_EQ(world->copy(world->invalidations), 1);
+    world->advance(5s);
+    EXPECT_EQ(world->copy(world->delivered).size(), 1u);
 }
 
-TEST_F(FetchOverFakeConnection, InvalidationMeansUnavailable) {
-    fetch();
-    line->invalidateFromPeer();
-    EXPECT_EQ(onlyError(), ClientError::unavailable);
-    EXPECT_EQ(line->invalidations(), 1);
-}
-
-TEST_F(FetchOverFakeConnection, ProxyErrorIsPassedOnUnchanged) {
-    fetch();
-    line->failProxy(ConnectionError{54, "Connection reset by peer"});
-    auto all = results.all();
-    ASSERT_EQ(all.size(), 1u);
-    auto* error = std::get_if<ConnectionError>(&all[0]);
-    ASSERT_NE(error, nullptr);
-    EXPECT_EQ(error->code, 54);
-    EXPECT_EQ(error->description, "Connection reset by peer");
-    EXPECT_EQ(line->invalidations(), 1);
-}
-
-TEST_F(FetchOverFakeConnection, UnusableProxyFailsOnTheCallingThreadBeforeReturning) {
-    line->offersProxy = false;
-    std::thread::id completedOn;
-    SensorServiceClient::fetchSnapshot(
-        5s,
-        [&](FetchResult result) {
-            completedOn = std::this_thread::get_id();
-            results.completion()(std::move(result));
-        },
-        fakeConnections(line), queue);
-
-    EXPECT_EQ(onlyError(), ClientError::unavailable);
-    EXPECT_EQ(completedOn, std::this_thread::get_id());
-    auto journal = line->journal();
-    EXPECT_EQ(std::count(journal.begin(), journal.end(), "fetch"), 0);
-    EXPECT_EQ(line->invalidations(), 1);
-    queue.advance(5s);
-    EXPECT_EQ(results.all().size(), 1u);
-}
-
-TEST_F(FetchOverFakeConnection, TimesOutAfterTheTimeOutButNeverBelowATenthOfASecond) {
+TEST(Fetch, TimesOutAfterTheTimeOutButNeverBelowATenthOfASecond) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double infinity = std::numeric_limits<double>::infinity();
+    // Far beyond any use, and still a deadline the clock can hold.
+    const std::chrono::nanoseconds century = std::chrono::hours(24 * 365 * 100);
     const std::pair<double, std::chrono::nanoseconds> cases[] = {
-        {5, 5s},
-        {0.25, 250ms},
-        {0.1, 100ms},
-        {0.05, 100ms},
-        {0, 100ms},
-        {-0.0, 100ms},
-        {-3, 100ms},
-        {-std::numeric_limits<double>::infinity(), 100ms},
-        {std::numeric_limits<double>::quiet_NaN(), 100ms},
+        {5, 5s},      {0.25, 250ms},      {0.05, 100ms},       {0, 100ms},       {-3, 100ms},
+        {nan, 100ms}, {-infinity, 100ms}, {infinity, century}, {1e300, century},
     };
     for (auto [timeout, effective] : cases) {
-        ManualQueue queue;
-        auto line = std::make_shared<FakeLine>();
-        FetchResults results;
-        SensorServiceClient::fetchSnapshot(std::chrono::duration<double>(timeout),
-                                           results.completion(), fakeConnections(line), queue);
-        queue.advance(effective - 1ns);
-        EXPECT_TRUE(results.all().empty()) << timeout;
-        queue.advance(1ns);
-        ASSERT_EQ(results.all().size(), 1u) << timeout;
-        EXPECT_EQ(clientError(results.all()[0]), ClientError::timedOut) << timeout;
-        EXPECT_EQ(line->invalidations(), 1);
+        auto world = std::make_shared<FetchWorld>();
+        fetch(world, std::chrono::duration<double>(timeout));
+        world->advance(effective - 1ns);
+        EXPECT_TRUE(world->copy(world->delivered).empty()) << timeout;
+        world->advance(1ns);
+        EXPECT_EQ(world->copy(world->delivered), std::vector<std::string>{timedOut}) << timeout;
     }
 }
 
-TEST(EffectiveTimeout, HugeTimeOutsStayRepresentable) {
-    using SensorServiceClient::effectiveTimeout;
-    const auto century = std::chrono::nanoseconds(std::chrono::hours(24 * 365 * 100));
-    EXPECT_EQ(effectiveTimeout(std::chrono::duration<double>(1e300)), century);
-    EXPECT_EQ(
-        effectiveTimeout(std::chrono::duration<double>(std::numeric_limits<double>::infinity())),
-        century);
-    EXPECT_EQ(effectiveTimeout(std::chrono::hours(1)), std::chrono::hours(1));
-}
-
-TEST_F(FetchOverFakeConnection, ReplyAfterTheTimeOutIsIgnored) {
-    fetch(2s);
-    auto replyInFlight = line->pendingReply();
-    queue.advance(2s);
-    replyInFlight(ordinaryReply());
-    EXPECT_EQ(onlyError(), ClientError::timedOut);
-    EXPECT_EQ(line->invalidations(), 1);
-}
-
-TEST_F(FetchOverFakeConnection, LaterEventsAfterSuccessDeliverNothing) {
-    fetch();
-    auto interruption = line->interruptionHandler();
-    auto invalidation = line->invalidationHandler();
-    auto proxyError = line->proxyErrorHandler();
-    line->reply(ordinaryReply());
-    interruption();
-    invalidation();
-    proxyError(ConnectionError{1, "late"});
-    queue.advance(5s);
-    auto all = results.all();
-    ASSERT_EQ(all.size(), 1u);
-    EXPECT_TRUE(std::holds_alternative<SensorSnapshot>(all[0]));
-    EXPECT_EQ(line->invalidations(), 1);
-}
-
-TEST_F(FetchOverFakeConnection, CompletionRunsWithTheGateOpenToOthers) {
-    // The completion waits for a racing time-out on another thread; were the gate's
-    // lock still held, that thread could not get past it.
-    bool racerFinished = false;
-    std::future<void> racer; // outlives the completion, so a stuck racer cannot block it
-    SensorServiceClient::fetchSnapshot(
-        5s,
-        [&](FetchResult result) {
-            racer = std::async(std::launch::async, [&] { queue.advance(5s); });
-            racerFinished = racer.wait_for(2s) == std::future_status::ready;
-            results.completion()(std::move(result));
-        },
-        fakeConnections(line), queue);
-    line->reply(ordinaryReply());
-    EXPECT_TRUE(racerFinished);
-    EXPECT_EQ(results.all().size(), 1u);
-}
-
-TEST_F(FetchOverFakeConnection, NothingIsKeptOnceTheTimeOutHasRun) {
-    auto tracker = std::make_shared<int>(0);
-    std::weak_ptr<int> completionCapture = tracker;
-    SensorServiceClient::fetchSnapshot(
-        5s, [tracker = std::move(tracker)](FetchResult) {}, fakeConnections(line), queue);
-    line->interrupt();
-    queue.advance(5s);
-    EXPECT_FALSE(line->connectionExists());
-    EXPECT_TRUE(completionCapture.expired());
-    EXPECT_EQ(queue.pendingCount(), 0u);
+TEST(Fetch, ExactlyOneResultWhicheverEventWinsOnRealThreads) {
+    std::map<std::string, int> winners;
+    for (std::size_t round = 0; round < 400; ++round) {
+        auto world = std::make_shared<FetchWorld>();
+        fetch(world);
+        {
+            auto events = world->events();
+            // Started in another order each round, so that each event gets to win.
+            std::rotate(events.begin(), events.begin() + round % events.size(), events.end());
+            std::latch start(std::ptrdiff_t(events.size()));
+            std::vector<std::jthread> threads;
+            for (const auto& event : events)
+                threads.emplace_back([&] {
+                    start.arrive_and_wait();
+                    event();
+                });
+        }
+        auto delivered = world->copy(world->delivered);
+        ASSERT_EQ(delivered.size(), 1u) << "round " << round;
+        ++winners[delivered[0]];
+        EXPECT_EQ(world->copy(world->invalidations), 1) << "round " << round;
+        // Nothing holds the world now: no connection, proxy or handler kept alive.
+        EXPECT_EQ(world.use_count(), 1) << "round " << round;
+    }
+    for (const auto& [winner, rounds] : winners)
+        std::cout << winner << ": " << rounds << " rounds\n";
 }
