@@ -10,8 +10,8 @@
 #include <vector>
 
 // A systemd user manager of our own, with its own home, configuration and runtime
-// folders (the runtime folder becomes this process's XDG_RUNTIME_DIR), so nothing
-// touches a person's session. Needs /run/systemd/system, which only root can create
+// folders (the runtime folder becomes this process's XDG_RUNTIME_DIR) and its own
+// cgroup, so nothing touches a person's session or another test's manager. Needs root
 // where the machine did not boot with systemd.
 class PrivateUserManager {
   public:
@@ -31,13 +31,14 @@ class PrivateUserManager {
 
     const std::string& socketUnit() const { return socketUnit_; }
     const std::string& serviceUnit() const { return serviceUnit_; }
-    std::string socketPath() const { return runtime_.socketPath(); }
 
   private:
     PrivateUserManager() = default;
 
     RuntimeDirectory runtime_;
     std::filesystem::path home_;
+    // Relative to each cgroup hierarchy's root.
+    std::filesystem::path cgroup_;
     std::string systemctl_;
     std::string socketUnit_;
     std::string serviceUnit_;
