@@ -1,5 +1,5 @@
 // Fetches one snapshot from the sensor service and prints its JSON on standard output,
-// or the reason it failed on standard error (exit status 1).
+// or the reason it failed on standard error (exit status 1; 2 without a usable proxy).
 //   corvane-fetch [timeout-seconds]     (default 10)
 #include "Platform/ServiceConnection.h"
 #include "Shared/ServiceContract.h"
@@ -28,10 +28,8 @@ int main(int argc, char** argv) {
     auto proxy = connection->remoteObjectProxy([&](const ConnectionError& error) {
         finish(false, "transport error " + std::to_string(error.code) + ": " + error.description);
     });
-    if (!proxy) {
-        std::fputs("no usable proxy\n", stderr);
-        return 1;
-    }
+    if (!proxy)
+        return 2;
     proxy->fetchSnapshotWithReply([&](std::string data) {
         bool ok = decodeSnapshot(data).has_value();
         finish(ok, ok ? data : "undecodable reply of " + std::to_string(data.size()) + " bytes");
@@ -40,9 +38,7 @@ int main(int argc, char** argv) {
     if (result.wait_for(std::chrono::duration<double>(timeout)) != std::future_status::ready)
         finish(false, "timed out");
     auto [ok, text] = result.get();
-    connection->setInterruptionHandler(nullptr);
-    connection->setInvalidationHandler(nullptr);
-    connection->invalidate();
+    connection.reset(); // silences its handlers
     std::fputs((text + "\n").c_str(), ok ? stdout : stderr);
     return ok ? 0 : 1;
 }

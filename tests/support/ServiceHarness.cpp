@@ -8,7 +8,6 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -20,15 +19,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-int connectTo(const std::string& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    path.copy(address.sun_path, sizeof address.sun_path - 1);
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
+FileDescriptor connectTo(const std::string& path) {
+    FileDescriptor fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    auto address = unixAddress(path);
+    if (!address || connect(fd.get(), reinterpret_cast<sockaddr*>(&*address), sizeof *address) != 0)
+        fd.reset();
     return fd;
 }
 
@@ -104,13 +99,11 @@ void BackgroundProcess::terminate(std::chrono::milliseconds limit) {
 
 bool waitForListener(const std::string& path, std::chrono::milliseconds limit) {
     auto deadline = std::chrono::steady_clock::now() + limit;
-    int fd;
-    while ((fd = connectTo(path)) < 0) {
+    while (!connectTo(path)) {
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
         std::this_thread::sleep_for(5ms);
     }
-    ::close(fd);
     return true;
 }
 
