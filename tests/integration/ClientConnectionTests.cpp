@@ -1,10 +1,9 @@
-// The client end of the connection against scripted services in this process. This test
+// The client end of the connection against a service this test plays by hand. This test
 // program carries the plugin app's identity; each test picks the requirement it puts on
 // the service, so the same process can pass or fail it.
 #include "Platform/ServiceConnection.h"
 #include "Platform/linux/UnixSocket.h"
 #include "Shared/ServiceContract.h"
-#include "Shared/ServiceFrames.h"
 #include "support/ServiceHarness.h"
 
 #include <gtest/gtest.h>
@@ -13,252 +12,149 @@
 #include <mutex>
 #include <poll.h>
 #include <thread>
-#include <unistd.h>
 
 using namespace std::chrono_literals;
+using Log = std::vector<std::string>;
 
 namespace {
 
 const std::string ourOwnRequirement = R"(identifier "com.quillmarsh.CorvanePlugin")";
-const std::string agentOnlyRequirement = contract::clientRequirement();
 
-// What reached the client's handlers and replies, in order, and on which threads.
-class Events {
-  public:
-    void add(std::string event) {
-        std::lock_guard lock(mutex_);
-        events_.push_back(std::move(event));
-        threads_.push_back(std::this_thread::get_id());
-        changed_.notify_all();
-    }
-    // The events once there are `count`, or all there are after `limit`.
-    std::vector<std::string> waitFor(std::size_t count, std::chrono::milliseconds limit = 5s) {
-        std::unique_lock lock(mutex_);
-        changed_.wait_for(lock, limit, [&] { return events_.size() >= count; });
-        return events_;
-    }
-    bool anyOnThread(std::thread::id thread) {
-        std::lock_guard lock(mutex_);
-        return std::find(threads_.begin(), threads_.end(), thread) != threads_.end();
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> events_;
-    std::vector<std::thread::id> threads_;
-};
-
-// A service that serves each accepted connection with a script, on a thread of its own.
-class ScriptedService {
-  public:
-    using Script = std::function<void(int fd)>;
-    ScriptedService(const std::string& path, std::vector<Script> scripts) {
-        listening_.reset(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_un address = *unixAddress(path);
-        bind(listening_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(listening_.get(), 8);
-        thread_ = std::thread([this, scripts = std::move(scripts)] {
-            for (const Script& script : scripts) {
-                pollfd ready{listening_.get(), POLLIN, 0};
-                if (poll(&ready, 1, 5000) != 1)
-                    return;
-                FileDescriptor connection(
-                    accept4(listening_.get(), nullptr, nullptr, SOCK_CLOEXEC));
-                script(connection.get());
-            }
-        });
-    }
-    ~ScriptedService() { thread_.join(); }
-
-  private:
-    FileDescriptor listening_;
-    std::thread thread_;
-};
-
-void greet(int fd, std::string_view name = contract::sensorMachServiceName) {
-    sendWithCredentials(fd, *frames::encodeFrame(name));
+void greet(const FileDescriptor& peer, std::string_view name = contract::sensorMachServiceName) {
+    EXPECT_TRUE(sendWithCredentials(peer.get(), *frames::encodeFrame(name)));
 }
 
-void reply(int fd, std::string_view data) {
-    std::string frame = *frames::encodeFrame(data);
-    send(fd, frame.data(), frame.size(), MSG_NOSIGNAL);
+void sendBytes(const FileDescriptor& peer, const std::string& bytes) {
+    send(peer.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
 }
 
-// Reads one whole call; false when the client closed first.
-bool readCall(int fd) {
+void readCall(const FileDescriptor& peer) {
     std::string expected = *frames::encodeFrame(frames::fetchSnapshotMethod);
     std::string got(expected.size(), '\0');
-    return recv(fd, got.data(), got.size(), MSG_WAITALL) == ssize_t(got.size()) && got == expected;
-}
-
-// Waits until the client closes its end.
-void waitForClientToClose(int fd) {
-    pollfd ready{fd, POLLIN, 0};
-    char byte;
-    while (poll(&ready, 1, 5000) == 1 && recv(fd, &byte, 1, 0) > 0) {
-    }
+    EXPECT_EQ(recv(peer.get(), got.data(), got.size(), MSG_WAITALL), ssize_t(got.size()));
+    EXPECT_EQ(got, expected);
 }
 
 class ClientConnection : public testing::Test {
   protected:
-    std::unique_ptr<ServiceConnection> connect(const std::string& requirement) {
+    void SetUp() override {
+        sockaddr_un address = *unixAddress(runtime.socketPath());
+        ASSERT_EQ(bind(listening.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(listen(listening.get(), 8), 0);
+    }
+    // The client's next connection, as the service sees it.
+    FileDescriptor accepted() {
+        pollfd ready{listening.get(), POLLIN, 0};
+        EXPECT_EQ(poll(&ready, 1, 5000), 1);
+        return FileDescriptor(accept4(listening.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    }
+    // Connects and makes `calls` calls.
+    std::unique_ptr<ServiceConnection> connect(const std::string& requirement, int calls = 1) {
         auto connection = makeServiceConnection(contract::sensorMachServiceName);
         connection->setCodeSigningRequirement(requirement);
-        connection->setInterruptionHandler([this] { events.add("interrupted"); });
-        connection->setInvalidationHandler([this] { events.add("invalidated"); });
+        connection->setInterruptionHandler([this] { add("interrupted"); });
+        connection->setInvalidationHandler([this] { add("invalidated"); });
         connection->resume();
+        while (calls-- > 0)
+            call(*connection);
         return connection;
     }
     void call(ServiceConnection& connection) {
-        auto proxy = connection.remoteObjectProxy([this](const ConnectionError& error) {
-            events.add("error " + std::to_string(error.code));
-        });
+        auto proxy = connection.remoteObjectProxy(
+            [this](const ConnectionError& error) { add("error " + std::to_string(error.code)); });
         ASSERT_NE(proxy, nullptr);
-        proxy->fetchSnapshotWithReply([this](std::string data) { events.add("reply " + data); });
+        proxy->fetchSnapshotWithReply([this](std::string data) {
+            add(data.size() > 16 ? std::to_string(data.size()) + " bytes" : "reply " + data);
+        });
+    }
+    void add(std::string event) {
+        std::lock_guard lock(mutex);
+        events.push_back(std::move(event));
+        onCallersThread = onCallersThread || std::this_thread::get_id() == caller;
+        changed.notify_all();
+    }
+    // The events once there are `count`, with any that follow within `settle`.
+    Log waitFor(std::size_t count, std::chrono::milliseconds settle = 100ms) {
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, 5s, [&] { return events.size() >= count; });
+        changed.wait_for(lock, settle, [&] { return events.size() > count; });
+        return std::exchange(events, {});
     }
 
     RuntimeDirectory runtime;
-    Events events;
+    FileDescriptor listening{socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+    std::mutex mutex;
+    std::condition_variable changed;
+    Log events;
+    const std::thread::id caller = std::this_thread::get_id();
+    bool onCallersThread = false;
 };
-
-using Log = std::vector<std::string>;
 
 } // namespace
 
 TEST_F(ClientConnection, NoServiceIsInvalidationOnTheConnectionsOwnThread) {
+    listening.reset();
     auto connection = connect(ourOwnRequirement);
-    call(*connection);
-    EXPECT_EQ(events.waitFor(1), Log{"invalidated"});
-    EXPECT_FALSE(events.anyOnThread(std::this_thread::get_id()));
-    EXPECT_EQ(events.waitFor(2, 100ms), Log{"invalidated"});
+    EXPECT_EQ(waitFor(1), Log{"invalidated"});
+    EXPECT_FALSE(onCallersThread);
 }
 
-TEST_F(ClientConnection, RepliesArriveInCallOrder) {
-    ScriptedService service(runtime.socketPath(), {[](int fd) {
-                                greet(fd);
-                                ASSERT_TRUE(readCall(fd) && readCall(fd));
-                                reply(fd, "one");
-                                reply(fd, "");
-                                waitForClientToClose(fd);
-                            }});
-    auto connection = connect(ourOwnRequirement);
+TEST_F(ClientConnection, RepliesComeInCallOrderUntilInvalidated) {
+    auto connection = connect(ourOwnRequirement, 3);
+    FileDescriptor peer = accepted();
+    greet(peer);
+    for (int i = 0; i < 3; ++i)
+        readCall(peer);
+    std::string large(contract::largestReplyBytes + 1, 'x'); // only the app's own limit
+    sendBytes(peer,
+              *frames::encodeFrame("one") + *frames::encodeFrame("") + *frames::encodeFrame(large));
+    EXPECT_EQ(waitFor(3), (Log{"reply one", "reply ", "65537 bytes"}));
     call(*connection);
-    call(*connection);
-    EXPECT_EQ(events.waitFor(2), (Log{"reply one", "reply "}));
+    readCall(peer);
     connection->invalidate();
-    EXPECT_EQ(events.waitFor(3), (Log{"reply one", "reply ", "invalidated"}));
-    EXPECT_EQ(events.waitFor(4, 100ms).size(), 3u);
+    sendBytes(peer, *frames::encodeFrame("too late"));
+    EXPECT_EQ(waitFor(1, 300ms), Log{"invalidated"});
 }
 
-TEST_F(ClientConnection, ServiceFailingTheRequirementIsNeverHeard) {
-    ScriptedService service(runtime.socketPath(), {[](int fd) {
-                                greet(fd);
-                                reply(fd, "sensor data");
-                                waitForClientToClose(fd);
-                            }});
-    auto connection = connect(agentOnlyRequirement);
-    call(*connection);
-    EXPECT_EQ(events.waitFor(1), Log{"invalidated"});
-    EXPECT_EQ(events.waitFor(2, 100ms), Log{"invalidated"});
+TEST_F(ClientConnection, RefusedServiceIsNeverHeard) {
+    const std::tuple<const char*, std::string, std::string_view> refusals[] = {
+        {"failing the requirement", contract::clientRequirement(), contract::sensorMachServiceName},
+        {"closing before its greeting", ourOwnRequirement, ""},
+        {"greeting as another service", ourOwnRequirement, "another.service"},
+    };
+    for (const auto& [name, requirement, greeting] : refusals) {
+        auto connection = connect(requirement);
+        FileDescriptor peer = accepted();
+        if (greeting.empty()) {
+            peer.reset();
+        } else {
+            greet(peer, greeting);
+            sendBytes(peer, *frames::encodeFrame("sensor data"));
+        }
+        EXPECT_EQ(waitFor(1), Log{"invalidated"}) << name;
+    }
 }
 
-TEST_F(ClientConnection, ServiceClosingBeforeItsGreetingRefusedUs) {
-    ScriptedService service(runtime.socketPath(), {[](int) {}});
+TEST_F(ClientConnection, EndingWithACallOutstandingInterruptsAndALaterCallReconnects) {
     auto connection = connect(ourOwnRequirement);
-    call(*connection);
-    EXPECT_EQ(events.waitFor(1), Log{"invalidated"});
-}
-
-TEST_F(ClientConnection, GreetingForAnotherServiceIsRefused) {
-    ScriptedService service(runtime.socketPath(), {[](int fd) {
-                                greet(fd, "another.service");
-                                reply(fd, "data");
-                                waitForClientToClose(fd);
-                            }});
-    auto connection = connect(ourOwnRequirement);
-    call(*connection);
-    EXPECT_EQ(events.waitFor(1), Log{"invalidated"});
-}
-
-TEST_F(ClientConnection, ServiceEndingWithACallOutstandingInterruptsAndALaterCallReconnects) {
-    ScriptedService service(runtime.socketPath(), {[](int fd) {
-                                                       greet(fd);
-                                                       readCall(fd);
-                                                   },
-                                                   [](int fd) {
-                                                       greet(fd);
-                                                       readCall(fd);
-                                                       reply(fd, "again");
-                                                       waitForClientToClose(fd);
-                                                   }});
-    auto connection = connect(ourOwnRequirement);
-    call(*connection);
-    EXPECT_EQ(events.waitFor(1), Log{"interrupted"});
-    call(*connection);
-    EXPECT_EQ(events.waitFor(2), (Log{"interrupted", "reply again"}));
-}
-
-TEST_F(ClientConnection, ServiceEndingWhileIdleIsNoInterruption) {
-    ScriptedService service(runtime.socketPath(), {[](int fd) {
-                                                       greet(fd);
-                                                       readCall(fd);
-                                                       reply(fd, "first");
-                                                   },
-                                                   [](int fd) {
-                                                       greet(fd);
-                                                       readCall(fd);
-                                                       reply(fd, "second");
-                                                       waitForClientToClose(fd);
-                                                   }});
-    auto connection = connect(ourOwnRequirement);
-    call(*connection);
-    EXPECT_EQ(events.waitFor(1), Log{"reply first"});
-    std::this_thread::sleep_for(100ms); // the first service is gone by now
-    call(*connection);
-    EXPECT_EQ(events.waitFor(2), (Log{"reply first", "reply second"}));
+    for (const char* reply : {"first", "", "again"}) {
+        FileDescriptor peer = accepted();
+        greet(peer);
+        readCall(peer);
+        if (*reply)
+            sendBytes(peer, *frames::encodeFrame(reply));
+        peer.reset();
+        EXPECT_EQ(waitFor(1), Log{*reply ? "reply " + std::string(reply) : "interrupted"});
+        std::this_thread::sleep_for(100ms); // gone while idle by now: no interruption
+        call(*connection);
+    }
 }
 
 TEST_F(ClientConnection, FrameBeyondTheLimitIsATransportError) {
-    ScriptedService service(runtime.socketPath(), {[](int fd) {
-                                greet(fd);
-                                readCall(fd);
-                                std::string header = frameHeader(frames::frameLimit + 1);
-                                send(fd, header.data(), header.size(), MSG_NOSIGNAL);
-                                waitForClientToClose(fd);
-                            }});
     auto connection = connect(ourOwnRequirement);
-    call(*connection);
-    EXPECT_EQ(events.waitFor(1), Log{"error " + std::to_string(EMSGSIZE)});
-    connection->invalidate();
-}
-
-TEST_F(ClientConnection, ReplyAboveTheClientsOwnLimitStillArrivesWhole) {
-    std::string large(contract::largestReplyBytes + 1, 'x');
-    ScriptedService service(runtime.socketPath(), {[&](int fd) {
-                                greet(fd);
-                                readCall(fd);
-                                reply(fd, large);
-                                waitForClientToClose(fd);
-                            }});
-    auto connection = connect(ourOwnRequirement);
-    call(*connection);
-    EXPECT_EQ(events.waitFor(1), Log{"reply " + large});
-    connection->invalidate();
-}
-
-TEST_F(ClientConnection, InvalidationSilencesAnOutstandingCall) {
-    ScriptedService service(runtime.socketPath(), {[&](int fd) {
-                                greet(fd);
-                                readCall(fd);
-                                // Answers only once the client has given up.
-                                std::this_thread::sleep_for(200ms);
-                                reply(fd, "too late");
-                                waitForClientToClose(fd);
-                            }});
-    auto connection = connect(ourOwnRequirement);
-    call(*connection);
-    std::this_thread::sleep_for(50ms);
-    connection->invalidate();
-    EXPECT_EQ(events.waitFor(2, 500ms), Log{"invalidated"});
+    FileDescriptor peer = accepted();
+    greet(peer);
+    readCall(peer);
+    sendBytes(peer, frameHeader(frames::frameLimit + 1));
+    EXPECT_EQ(waitFor(1), Log{"error " + std::to_string(EMSGSIZE)});
 }

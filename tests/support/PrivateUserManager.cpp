@@ -3,6 +3,7 @@
 #include "Platform/linux/LaunchAgentUnits.h"
 
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <thread>
 #include <unistd.h>
@@ -12,11 +13,17 @@ using namespace std::chrono_literals;
 
 namespace {
 
-std::optional<std::string> firstExecutable(std::initializer_list<const char*> paths) {
-    for (const char* path : paths)
-        if (access(path, X_OK) == 0)
-            return path;
-    return std::nullopt;
+// Where the Debian package puts them, which a merged /usr keeps too.
+const std::string systemdPath = "/lib/systemd/systemd", systemctlPath = "/bin/systemctl";
+const fs::path cgroups = "/sys/fs/cgroup";
+
+// A group goes with rmdir alone, and only once no process is left in it.
+void removeCgroupTree(const fs::path& group) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(group, error))
+        if (entry.is_directory(error) && !entry.is_symlink(error))
+            removeCgroupTree(entry.path());
+    rmdir(group.c_str());
 }
 
 } // namespace
@@ -24,63 +31,69 @@ std::optional<std::string> firstExecutable(std::initializer_list<const char*> pa
 std::unique_ptr<PrivateUserManager> PrivateUserManager::start(const fs::path& bundle,
                                                               std::string_view plistName,
                                                               std::string& failure) {
-    auto systemd = firstExecutable({"/lib/systemd/systemd", "/usr/lib/systemd/systemd"});
-    auto control = firstExecutable({"/usr/bin/systemctl", "/bin/systemctl"});
-    if (!systemd || !control) {
-        failure = "systemd is not installed";
-        return nullptr;
-    }
+    // The user manager runs on a machine that did not boot with systemd once the
+    // folder exists.
     std::error_code error;
     fs::create_directories("/run/systemd/system", error);
-    if (!fs::is_directory("/run/systemd/system")) {
-        failure = "cannot create /run/systemd/system (needs root)";
-        return nullptr;
-    }
-
     std::unique_ptr<PrivateUserManager> manager(new PrivateUserManager());
-    manager->systemctl_ = *control;
-    std::string pattern = "/tmp/corvane-home-XXXXXX";
-    if (!mkdtemp(pattern.data())) {
-        failure = "cannot make a home folder";
+    std::string home = "/tmp/corvane-home-XXXXXX";
+    if (access(systemdPath.c_str(), X_OK) != 0 || access(systemctlPath.c_str(), X_OK) != 0 ||
+        !fs::is_directory("/run/systemd/system") || !mkdtemp(home.data())) {
+        failure = "needs systemd, and root to create /run/systemd/system";
         return nullptr;
     }
-    manager->home_ = pattern;
-    fs::path unitFolder = manager->home_ / "config" / "systemd" / "user";
-    fs::create_directories(unitFolder, error);
+    manager->home_ = home;
+    fs::create_directories(home + "/config/systemd/user", error);
     auto units = systemdUnitsForBundle(bundle, plistName);
-    if (!units || !writeSystemdUnits(*units, unitFolder)) {
+    if (!units || !writeSystemdUnits(*units, home + "/config/systemd/user")) {
         failure = "cannot install the units of " + bundle.string();
         return nullptr;
     }
     manager->socketUnit_ = units->socketUnitName;
     manager->serviceUnit_ = units->serviceUnitName;
 
+    // A manager puts its units' groups below its own. Managers in one group (tests and
+    // benchmarks running at once) would share the agent's, and one stopping its agent
+    // would kill the others'; so each gets a group of its own, as a real one has, in
+    // whichever of the hierarchies systemd may track units in this machine has.
+    std::vector<std::string> groups;
+    for (const fs::path& hierarchy : {cgroups, cgroups / "unified", cgroups / "systemd"})
+        if (fs::exists(hierarchy / "cgroup.procs") &&
+            fs::create_directory(hierarchy / manager->home_.filename(), error))
+            groups.push_back(hierarchy / manager->home_.filename() / "cgroup.procs");
+    if (groups.empty()) {
+        failure = "cannot make a cgroup for the user manager";
+        return nullptr;
+    }
+
     // systemctl must find our manager, never a session bus of the person running us.
     unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    std::vector<std::string> environment = {"PATH=/usr/bin:/bin", "HOME=" + manager->home_.string(),
+    std::vector<std::string> environment = {"PATH=/usr/bin:/bin", "HOME=" + home,
                                             "XDG_RUNTIME_DIR=" + manager->runtime_.path().string(),
-                                            "XDG_CONFIG_HOME=" +
-                                                (manager->home_ / "config").string()};
-    std::string program = *systemd;
+                                            "XDG_CONFIG_HOME=" + home + "/config"};
+    std::vector<char*> env;
+    for (std::string& entry : environment)
+        env.push_back(entry.data());
+    env.push_back(nullptr);
+    // Only system calls in the child, as this process may have threads.
     manager->manager_.emplace(BackgroundProcess::fork([&] {
-        std::vector<char*> env;
-        for (std::string& entry : environment)
-            env.push_back(entry.data());
-        env.push_back(nullptr);
-        execle(program.c_str(), program.c_str(), "--user", nullptr, env.data());
+        for (const std::string& group : groups) {
+            int procs = open(group.c_str(), O_WRONLY | O_CLOEXEC);
+            if (procs < 0 || write(procs, "0", 1) != 1)
+                return 126;
+            close(procs);
+        }
+        execle(systemdPath.c_str(), systemdPath.c_str(), "--user", nullptr, env.data());
         return 127;
     }));
+    // Until the manager answers.
     auto deadline = std::chrono::steady_clock::now() + 15s;
-    while (manager->systemctl({"show", "-p", "Version"}).exitStatus != 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            failure = "the user manager did not start";
+    while (manager->systemctl({"start", manager->socketUnit_}).exitStatus != 0) {
+        if (std::chrono::steady_clock::now() > deadline || manager->manager_->waitForExit(0ms)) {
+            failure = "the user manager did not start the socket";
             return nullptr;
         }
         std::this_thread::sleep_for(50ms);
-    }
-    if (manager->systemctl({"start", manager->socketUnit_}).exitStatus != 0) {
-        failure = "the socket unit did not start";
-        return nullptr;
     }
     return manager;
 }
@@ -89,24 +102,30 @@ PrivateUserManager::~PrivateUserManager() {
     if (manager_)
         manager_->terminate(15s);
     std::error_code error;
+    if (!home_.empty()) {
+        removeCgroupTree(cgroups / home_.filename());
+        for (const auto& hierarchy : fs::directory_iterator(cgroups, error))
+            removeCgroupTree(hierarchy.path() / home_.filename());
+    }
     fs::remove_all(home_, error);
 }
 
 bool PrivateUserManager::allowUnlimitedStarts() {
-    fs::path units = home_ / "config" / "systemd" / "user";
+    const std::pair<std::string, const char*> dropIns[] = {
+        {serviceUnit_, "[Unit]\nStartLimitIntervalSec=0\n"},
+        {socketUnit_, "[Socket]\nTriggerLimitIntervalSec=0\n"}};
     std::error_code error;
-    fs::create_directories(units / (serviceUnit_ + ".d"), error);
-    fs::create_directories(units / (socketUnit_ + ".d"), error);
-    std::ofstream(units / (serviceUnit_ + ".d") / "unlimited-starts.conf")
-        << "[Unit]\nStartLimitIntervalSec=0\n";
-    std::ofstream(units / (socketUnit_ + ".d") / "unlimited-starts.conf")
-        << "[Socket]\nTriggerLimitIntervalSec=0\n";
+    for (const auto& [unit, text] : dropIns) {
+        fs::path folder = home_ / "config" / "systemd" / "user" / (unit + ".d");
+        fs::create_directories(folder, error);
+        std::ofstream(folder / "unlimited-starts.conf") << text;
+    }
     return systemctl({"daemon-reload"}).exitStatus == 0;
 }
 
 ChildResult PrivateUserManager::systemctl(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), {systemctl_, "--user"});
-    return runChild(systemctl_, arguments);
+    arguments.insert(arguments.begin(), {systemctlPath, "--user"});
+    return runChild(systemctlPath, arguments);
 }
 
 std::string PrivateUserManager::property(const std::string& unit, const std::string& name) {

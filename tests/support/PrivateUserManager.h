@@ -3,16 +3,12 @@
 #include "ChildProcess.h"
 #include "ServiceHarness.h"
 
-#include <filesystem>
 #include <memory>
-#include <string>
-#include <string_view>
-#include <vector>
 
-// A systemd user manager of our own, with its own home, configuration and runtime
-// folders (the runtime folder becomes this process's XDG_RUNTIME_DIR), so nothing
-// touches a person's session. Needs /run/systemd/system, which only root can create
-// where the machine did not boot with systemd.
+// A systemd user manager of our own, with its own home, configuration, runtime folder
+// (which becomes this process's XDG_RUNTIME_DIR) and cgroup, so that it touches neither
+// a person's session nor another test's manager. Needs root where the machine did not
+// boot with systemd.
 class PrivateUserManager {
   public:
     // The manager with the units made from the bundle's launch agent installed and the
@@ -22,24 +18,20 @@ class PrivateUserManager {
     // The manager stops its units, the agent included, before it ends.
     ~PrivateUserManager();
 
-    // Lifts the manager's limits on how often the socket may start the agent, for runs
-    // that start it far more often than any person would.
+    // Lifts the limits on how often the socket may start the agent, for runs that start
+    // it far more often than any person would.
     bool allowUnlimitedStarts();
 
     ChildResult systemctl(std::vector<std::string> arguments);
     std::string property(const std::string& unit, const std::string& name);
-
     const std::string& socketUnit() const { return socketUnit_; }
     const std::string& serviceUnit() const { return serviceUnit_; }
-    std::string socketPath() const { return runtime_.socketPath(); }
 
   private:
     PrivateUserManager() = default;
 
     RuntimeDirectory runtime_;
     std::filesystem::path home_;
-    std::string systemctl_;
-    std::string socketUnit_;
-    std::string serviceUnit_;
+    std::string socketUnit_, serviceUnit_;
     std::optional<BackgroundProcess> manager_;
 };

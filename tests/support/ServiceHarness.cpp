@@ -8,7 +8,6 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -16,22 +15,15 @@
 
 extern char** environ;
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
 
-int connectTo(const std::string& path) {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (path.size() >= sizeof address.sun_path)
-        return -1;
-    path.copy(address.sun_path, path.size());
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        ::close(fd);
-        return -1;
-    }
+FileDescriptor connectTo(const std::string& path) {
+    FileDescriptor fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    auto address = unixAddress(path);
+    if (!address || connect(fd.get(), reinterpret_cast<sockaddr*>(&*address), sizeof *address) != 0)
+        fd.reset();
     return fd;
 }
 
@@ -52,7 +44,7 @@ RuntimeDirectory::~RuntimeDirectory() {
     else
         unsetenv("XDG_RUNTIME_DIR");
     std::error_code error;
-    fs::remove_all(path_, error);
+    std::filesystem::remove_all(path_, error);
 }
 
 std::string RuntimeDirectory::socketPath() const {
@@ -82,72 +74,44 @@ BackgroundProcess BackgroundProcess::fork(const std::function<int()>& body) {
 BackgroundProcess::BackgroundProcess(BackgroundProcess&& other) noexcept
     : pid_(std::exchange(other.pid_, -1)), reaped_(other.reaped_), status_(other.status_) {}
 
-BackgroundProcess::~BackgroundProcess() {
-    kill();
-}
-
 std::optional<int> BackgroundProcess::waitForExit(std::chrono::milliseconds limit) {
     auto deadline = std::chrono::steady_clock::now() + limit;
-    while (pid_ > 0 && !reaped_) {
-        if (waitpid(pid_, &status_, WNOHANG) == pid_) {
-            reaped_ = true;
-            break;
-        }
+    while (pid_ > 0 && !reaped_ && waitpid(pid_, &status_, WNOHANG) != pid_) {
         if (std::chrono::steady_clock::now() >= deadline)
             return std::nullopt;
         std::this_thread::sleep_for(5ms);
     }
+    reaped_ = pid_ > 0;
     if (!reaped_)
         return std::nullopt;
     return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
 }
 
 void BackgroundProcess::kill() {
-    if (pid_ <= 0 || reaped_)
-        return;
-    ::kill(pid_, SIGKILL);
-    waitpid(pid_, &status_, 0);
-    reaped_ = true;
+    if (pid_ > 0 && !reaped_ && ::kill(pid_, SIGKILL) == 0)
+        waitForExit(10s);
 }
 
 void BackgroundProcess::terminate(std::chrono::milliseconds limit) {
-    if (pid_ <= 0 || reaped_)
-        return;
-    ::kill(pid_, SIGTERM);
-    if (!waitForExit(limit))
+    if (pid_ > 0 && !reaped_ && ::kill(pid_, SIGTERM) == 0 && !waitForExit(limit))
         kill();
 }
 
 bool waitForListener(const std::string& path, std::chrono::milliseconds limit) {
     auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        int fd = connectTo(path);
-        if (fd >= 0) {
-            ::close(fd);
-            return true;
-        }
+    while (!connectTo(path)) {
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
         std::this_thread::sleep_for(5ms);
     }
-}
-
-std::string frameHeader(std::uint32_t length) {
-    std::string bytes;
-    for (int shift = 0; shift < 32; shift += 8)
-        bytes.push_back(char((length >> shift) & 0xFF));
-    return bytes;
+    return true;
 }
 
 RawClient::RawClient(const std::string& path) : fd_(connectTo(path)) {}
 
-RawClient::~RawClient() {
-    close();
-}
-
 bool RawClient::send(std::string_view bytes) {
     while (!bytes.empty()) {
-        ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        ssize_t sent = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (sent <= 0)
             return false;
         bytes.remove_prefix(std::size_t(sent));
@@ -155,56 +119,21 @@ bool RawClient::send(std::string_view bytes) {
     return true;
 }
 
-std::size_t RawClient::sendWhatFits(std::string_view bytes) {
-    ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    return sent > 0 ? std::size_t(sent) : 0;
-}
-
 std::optional<std::string> RawClient::readFrame(std::chrono::milliseconds limit) {
     auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        if (buffer_.size() >= 4) {
-            std::uint32_t length = 0;
-            for (int i = 0; i < 4; ++i)
-                length |= std::uint32_t(static_cast<unsigned char>(buffer_[i])) << (8 * i);
-            if (buffer_.size() - 4 >= length) {
-                std::string payload = buffer_.substr(4, length);
-                buffer_.erase(0, 4 + length);
-                return payload;
-            }
-        }
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd ready{fd_, POLLIN, 0};
+    std::optional<std::string> frame;
+    while (!(frame = reader_.nextFrame())) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline -
+                                                                 std::chrono::steady_clock::now());
+        pollfd ready{fd_.get(), POLLIN, 0};
         if (left.count() <= 0 || poll(&ready, 1, int(left.count())) <= 0)
             return std::nullopt;
         char chunk[65536];
-        ssize_t got = recv(fd_, chunk, sizeof chunk, 0);
+        ssize_t got = recv(fd_.get(), chunk, sizeof chunk, 0);
+        peerClosed_ = got == 0 || (got < 0 && errno == ECONNRESET);
         if (got <= 0)
             return std::nullopt;
-        buffer_.append(chunk, std::size_t(got));
+        reader_.feed(std::string_view(chunk, std::size_t(got)));
     }
-}
-
-bool RawClient::waitForClose(std::chrono::milliseconds limit) {
-    auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        pollfd ready{fd_, POLLIN, 0};
-        if (left.count() <= 0 || poll(&ready, 1, int(left.count())) <= 0)
-            return false;
-        char chunk[65536];
-        ssize_t got = recv(fd_, chunk, sizeof chunk, 0);
-        if (got == 0 || (got < 0 && errno == ECONNRESET))
-            return true;
-        if (got < 0)
-            return false;
-    }
-}
-
-void RawClient::close() {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = -1;
+    return frame;
 }

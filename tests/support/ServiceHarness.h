@@ -1,6 +1,10 @@
 #pragma once
 
+#include "Platform/linux/UnixSocket.h"
+#include "Shared/ServiceFrames.h"
+
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -38,11 +42,10 @@ class BackgroundProcess {
 
     BackgroundProcess(BackgroundProcess&& other) noexcept;
     BackgroundProcess& operator=(BackgroundProcess&&) = delete;
-    ~BackgroundProcess();
+    ~BackgroundProcess() { kill(); }
 
     pid_t pid() const { return pid_; }
-    // Its exit status once it has ended within `limit` (-1 when a signal ended it);
-    // nothing while it still runs.
+    // Its exit status once it has ended within `limit` (-1 when a signal ended it).
     std::optional<int> waitForExit(std::chrono::milliseconds limit);
     void kill();
     // Asks it to end, and kills it if it has not within `limit`.
@@ -58,29 +61,26 @@ class BackgroundProcess {
 // True once a Unix socket at `path` accepts connections, within `limit`.
 bool waitForListener(const std::string& path, std::chrono::milliseconds limit);
 
-// The 4-byte little-endian length that starts a frame.
-std::string frameHeader(std::uint32_t length);
+// The 4-byte little-endian length that starts a frame, also for lengths no frame may have.
+inline std::string frameHeader(std::uint32_t length) {
+    return {char(length), char(length >> 8), char(length >> 16), char(length >> 24)};
+}
 
 // A connection made by hand, for speaking the sensor service's frames directly.
 class RawClient {
   public:
     explicit RawClient(const std::string& path);
-    ~RawClient();
-    RawClient(const RawClient&) = delete;
-    RawClient& operator=(const RawClient&) = delete;
 
-    bool isConnected() const { return fd_ >= 0; }
-    int descriptor() const { return fd_; }
+    int descriptor() const { return fd_.get(); }
     bool send(std::string_view bytes);
-    // Sends what the socket takes at once; how many bytes that was.
-    std::size_t sendWhatFits(std::string_view bytes);
     // The next whole frame's payload; nothing on end of stream, error or time-out.
     std::optional<std::string> readFrame(std::chrono::milliseconds limit = std::chrono::seconds(5));
-    // True when the peer closes within `limit`, whatever it sent before.
-    bool waitForClose(std::chrono::milliseconds limit);
-    void close();
+    // Whether the peer has closed, as the last read found.
+    bool peerClosed() const { return peerClosed_; }
+    void close() { fd_.reset(); }
 
   private:
-    int fd_ = -1;
-    std::string buffer_;
+    FileDescriptor fd_;
+    bool peerClosed_ = false;
+    frames::FrameReader reader_;
 };

@@ -1,15 +1,47 @@
+// The service's queue and its idle exit, on virtual time.
 #include "Agent/SensorXPCService.h"
 #include "Shared/SnapshotJSON.h"
-#include "support/VirtualTime.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <limits>
-#include <vector>
 
 using namespace std::chrono_literals;
+using Times = std::vector<QueueTime>;
+using Names = std::vector<std::string>;
 
 namespace {
+
+// A clock that moves only when a test moves it.
+struct VirtualClock {
+    QueueTime now{0};
+    QueueClock reader() {
+        return [this] { return now; };
+    }
+};
+
+// Runs the queue on virtual time up to `until`: every delayed item runs with the clock
+// at its deadline, and work may itself move the clock on (a slow collection).
+void runUntil(SerialQueue& queue, VirtualClock& clock, QueueTime until) {
+    queue.runReady();
+    for (auto next = queue.nextDeadline(); next && *next <= until; next = queue.nextDeadline()) {
+        clock.now = std::max(clock.now, *next);
+        queue.runReady();
+    }
+    clock.now = std::max(clock.now, until);
+    queue.runReady();
+}
+
+struct Case {
+    const char* name;
+    Times accepts, requests;
+    QueueTime collection;
+    bool encodable;
+    Times replies;      // when each reply left
+    QueueTime exit;     // the first exit
+    std::size_t served; // replies sent before it
+};
 
 struct FakeConnection final : IncomingConnection {
     SensorServiceProtocol* exported = nullptr;
@@ -18,165 +50,101 @@ struct FakeConnection final : IncomingConnection {
     void resume() override { resumed = true; }
 };
 
-struct Reply {
-    QueueTime at;
-    std::string data;
-};
-
-class IdleExit : public testing::Test {
-  protected:
-    VirtualClock clock;
-    QueueTime collectionTime{0};
-    bool encodable = true;
-    int collections = 0;
-    std::vector<QueueTime> exits;
-    std::vector<std::size_t> repliesBeforeExit;
-    std::vector<Reply> replies;
-
-    SnapshotSources sources() {
-        return SnapshotSources{
-            [this] {
-                ++collections;
-                clock.now += collectionTime;
-                return std::optional<std::string>("Test CPU");
-            },
-            [this] {
-                double busy = encodable ? 50.0 : std::numeric_limits<double>::quiet_NaN();
-                return std::optional<GPUReading>(GPUReading{busy, std::nullopt, std::nullopt});
-            },
-            [] { return std::unique_ptr<SMCReader>(); },
-            [this] { return std::chrono::duration<double>(clock.now).count(); },
-        };
-    }
-
-    SensorXPCService service{sources(), clock.reader(), [this](int status) {
-                                 EXPECT_EQ(status, 0);
-                                 exits.push_back(clock.now);
-                                 repliesBeforeExit.push_back(replies.size());
-                             }};
-
-    void runUntil(QueueTime until) { ::runUntil(service.queue(), clock, until); }
-
-    void acceptAt(QueueTime at) {
-        runUntil(at);
-        FakeConnection connection;
-        EXPECT_TRUE(service.shouldAcceptNewConnection(connection));
-        EXPECT_EQ(connection.exported, &service);
-        EXPECT_TRUE(connection.resumed);
-    }
-
-    void requestAt(QueueTime at) {
-        runUntil(at);
-        service.fetchSnapshotWithReply([this](std::string data) {
-            replies.push_back({clock.now, std::move(data)});
-        });
-    }
-};
+Times every(QueueTime step, QueueTime last) {
+    Times times;
+    for (QueueTime at = step; at <= last; at += step)
+        times.push_back(at);
+    return times;
+}
 
 } // namespace
 
-TEST_F(IdleExit, WorkRunsOnTheNamedQueueNotOnTheCaller) {
-    EXPECT_EQ(service.queue().label(), "com.quillmarsh.CorvanePlugin.sensors");
-    service.fetchSnapshotWithReply([this](std::string data) { replies.push_back({0s, data}); });
-    EXPECT_EQ(collections, 0);
-    service.queue().runReady();
-    EXPECT_EQ(collections, 1);
-    ASSERT_EQ(replies.size(), 1u);
+TEST(IdleExit, EndsThirtySecondsAfterTheLastAcceptanceOrReply) {
+    const Case cases[] = {
+        // Nothing is armed before the first connection; a later one moves the end.
+        {"silent connections", {100s, 120s}, {}, 0s, true, {}, 150s, 0},
+        {"from the reply, not the request", {0s}, {10s}, 4s, true, {14s}, 44s, 1},
+        {"every 20 s keeps it", {0s}, every(20s, 400s), 0s, true, every(20s, 400s), 430s, 20},
+        {"every 40 s ends between", {0s}, {40s}, 0s, true, {40s}, 30s, 0},
+        {"two at once, served in turn", {0s, 0s}, {10s, 10s}, 1s, true, {11s, 12s}, 42s, 2},
+        {"unencodable: empty reply, still re-armed", {0s}, {20s}, 0s, false, {20s}, 50s, 1},
+        // The deadline passes mid-collection: that reply still leaves first.
+        {"deadline during a collection", {0s}, {28s}, 5s, true, {33s}, 33s, 1},
+    };
+    for (const Case& c : cases) {
+        VirtualClock clock;
+        int collections = 0;
+        Times exits, replies;
+        std::vector<std::size_t> served;
+        SnapshotSources sources{
+            [&] {
+                ++collections;
+                clock.now += c.collection;
+                return std::optional<std::string>("Test CPU");
+            },
+            [&] {
+                double busy = c.encodable ? 50.0 : std::numeric_limits<double>::quiet_NaN();
+                return std::optional<GPUReading>(GPUReading{busy, std::nullopt, std::nullopt});
+            },
+            [] { return std::unique_ptr<SMCReader>(); },
+            [&] { return std::chrono::duration<double>(clock.now).count(); },
+        };
+        SensorXPCService service(sources, clock.reader(), [&](int status) {
+            EXPECT_EQ(status, 0) << c.name;
+            exits.push_back(clock.now);
+            served.push_back(replies.size());
+        });
+
+        for (QueueTime at : c.accepts) {
+            runUntil(service.queue(), clock, at);
+            FakeConnection connection;
+            EXPECT_TRUE(service.shouldAcceptNewConnection(connection)) << c.name;
+            EXPECT_TRUE(connection.exported == &service && connection.resumed) << c.name;
+        }
+        for (QueueTime at : c.requests) {
+            runUntil(service.queue(), clock, at);
+            service.fetchSnapshotWithReply([&](std::string data) {
+                replies.push_back(clock.now);
+                EXPECT_EQ(decodeSnapshot(data).has_value(), c.encodable) << c.name;
+                EXPECT_TRUE(c.encodable || data.empty()) << c.name;
+            });
+            EXPECT_EQ(collections, int(replies.size())) << c.name << ": not on the queue";
+        }
+        runUntil(service.queue(), clock, 1000s);
+
+        EXPECT_EQ(replies, c.replies) << c.name;
+        EXPECT_EQ(collections, int(c.replies.size())) << c.name;
+        ASSERT_FALSE(exits.empty()) << c.name;
+        EXPECT_EQ(exits.front(), c.exit) << c.name;
+        EXPECT_EQ(served.front(), c.served) << c.name;
+    }
 }
 
-TEST_F(IdleExit, NothingIsArmedBeforeTheFirstConnection) {
-    runUntil(3600s);
-    EXPECT_TRUE(exits.empty());
-    EXPECT_FALSE(service.queue().hasWork());
-}
-
-TEST_F(IdleExit, SilentConnectionEndsTheAgentThirtySecondsAfterAcceptance) {
-    acceptAt(5s);
-    runUntil(34999ms);
-    EXPECT_TRUE(exits.empty());
-    runUntil(100s);
-    EXPECT_EQ(exits, std::vector<QueueTime>{35s});
-}
-
-TEST_F(IdleExit, DeadlineCountsFromTheReplyNotFromTheRequest) {
-    collectionTime = 4s;
-    acceptAt(0s);
-    requestAt(10s); // replied at 14 s
-    runUntil(43999ms);
-    EXPECT_TRUE(exits.empty());
-    runUntil(100s);
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0].at, 14s);
-    EXPECT_EQ(exits, std::vector<QueueTime>{44s});
-}
-
-TEST_F(IdleExit, LaterConnectionMovesTheDeadline) {
-    acceptAt(0s);
-    acceptAt(20s);
-    runUntil(100s);
-    EXPECT_EQ(exits, std::vector<QueueTime>{50s});
-}
-
-TEST_F(IdleExit, RequestEveryTwentySecondsKeepsTheAgentRunning) {
-    acceptAt(0s);
-    for (auto at = 20s; at <= 400s; at += 20s)
-        requestAt(at);
-    runUntil(429s);
-    EXPECT_TRUE(exits.empty());
-    EXPECT_EQ(replies.size(), 20u);
-    runUntil(500s);
-    EXPECT_EQ(exits, std::vector<QueueTime>{430s});
-}
-
-TEST_F(IdleExit, RequestEveryFortySecondsFindsTheAgentGoneEachTime) {
-    acceptAt(0s);
-    requestAt(40s);
-    // The agent ended at 30 s, before the request; a new one would serve it.
-    EXPECT_EQ(exits, std::vector<QueueTime>{30s});
-}
-
-TEST_F(IdleExit, TwoSimultaneousRequestsAreServedOneAfterTheOther) {
-    collectionTime = 1s;
-    acceptAt(0s);
-    acceptAt(0s);
-    runUntil(10s);
-    service.fetchSnapshotWithReply([this](std::string d) { replies.push_back({clock.now, d}); });
-    service.fetchSnapshotWithReply([this](std::string d) { replies.push_back({clock.now, d}); });
-    runUntil(100s);
-    EXPECT_EQ(collections, 2);
-    ASSERT_EQ(replies.size(), 2u);
-    EXPECT_EQ(replies[0].at, 11s);
-    EXPECT_EQ(replies[1].at, 12s);
-    auto first = decodeSnapshot(replies[0].data);
-    auto second = decodeSnapshot(replies[1].data);
-    ASSERT_TRUE(first && second);
-    EXPECT_EQ(first->timestamp, 11.0); // each its own collection
-    EXPECT_EQ(second->timestamp, 12.0);
-    EXPECT_EQ(exits, std::vector<QueueTime>{42s});
-}
-
-TEST_F(IdleExit, UnencodableSnapshotRepliesEmptyAndStillReArms) {
-    encodable = false;
-    acceptAt(0s);
-    requestAt(20s);
-    runUntil(49s);
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0].data, "");
-    EXPECT_TRUE(exits.empty());
-    runUntil(100s);
-    EXPECT_EQ(exits, std::vector<QueueTime>{50s});
-}
-
-// The exit item joins the queue when its deadline passes mid-collection, ahead of the
-// re-arming that follows the reply: the agent ends right after that reply.
-TEST_F(IdleExit, DeadlinePassingDuringACollectionEndsRightAfterTheReply) {
-    collectionTime = 5s;
-    acceptAt(0s);
-    requestAt(28s); // reply at 33 s
-    runUntil(100s);
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0].at, 33s);
-    ASSERT_FALSE(exits.empty());
-    EXPECT_EQ(exits.front(), 33s);
-    EXPECT_EQ(repliesBeforeExit.front(), 1u);
+TEST(SerialQueue, RunsInSubmissionOrderOnlyWhenDrivenAndDelayedItemsAtTheirDeadlines) {
+    VirtualClock clock;
+    SerialQueue queue("test", clock.reader());
+    Names ran;
+    auto note = [&](std::string name) { return [&ran, name] { ran.push_back(name); }; };
+    auto after = [&](QueueTime delay, std::string name) {
+        auto item = std::make_shared<WorkItem>(note(std::move(name)));
+        queue.asyncAfter(delay, item);
+        return item;
+    };
+    after(30s, "late");
+    after(10s, "early");
+    after(10s, "early too");
+    after(5s, "cancelled")->cancel();
+    queue.async(note("a"));
+    queue.async([&] {
+        ran.push_back("b");
+        queue.async(note("d")); // after what was already waiting
+    });
+    queue.async(note("c"));
+    EXPECT_TRUE(ran.empty());
+    EXPECT_EQ(queue.nextDeadline(), QueueTime(10s)); // a cancelled item is not waited for
+    runUntil(queue, clock, 9999ms);
+    EXPECT_EQ(ran, (Names{"a", "b", "c", "d"}));
+    runUntil(queue, clock, 60s);
+    EXPECT_EQ(ran, (Names{"a", "b", "c", "d", "early", "early too", "late"}));
+    EXPECT_FALSE(queue.hasWork());
 }
