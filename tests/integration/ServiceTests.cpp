@@ -4,7 +4,6 @@
 #include "Platform/linux/UnixSocket.h"
 #include "Shared/ServiceContract.h"
 #include "Shared/SnapshotJSON.h"
-#include "support/ChildProcess.h"
 #include "support/ServiceHarness.h"
 
 #include <gtest/gtest.h>

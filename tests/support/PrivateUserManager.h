@@ -1,6 +1,5 @@
 #pragma once
 
-#include "ChildProcess.h"
 #include "ServiceHarness.h"
 
 #include <memory>
