@@ -1,18 +1,12 @@
-// Arbitrary driver answers and types into the SMC reader: no crash, no byte read or kept
-// past the 32 value bytes, and a value only from a well-formed pair of answers.
+// Arbitrary driver answers into the SMC reader: no crash, no byte read or kept past the
+// 32 value bytes, and a value only from a well-formed pair of answers.
 #include "Agent/SMCReader.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 
 namespace {
-
-constexpr const char* knownKeys[] = {"FNum", "F0Ac", "F0Mn", "TC0P"};
-constexpr const char* knownTypes[] = {"ui8 ", "ui16", "ui32", "sp1e", "sp3c", "sp4b",
-                                      "sp5a", "sp69", "sp78", "sp87", "sp96", "spa5",
-                                      "spb4", "spf0", "fpe2", "flt "};
 
 // Answers the reader's two calls with the two blocks; a call fails when its bit is set.
 class ReplayTransport final : public SmcTransport {
@@ -35,25 +29,19 @@ class ReplayTransport final : public SmcTransport {
 
 } // namespace
 
-// Input: key choice, type choice, failure bits, the key's bytes unless it is a known one,
-// then the two answer blocks (the rest zero).
+// Input: failure bits, key length, the key, then the two answer blocks (the rest zero).
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 3)
+    if (size < 2)
         return 0;
-    bool known = data[0] < std::size(knownKeys);
-    std::size_t keyLength = known ? 0 : std::min<std::size_t>(data[0] % 8, size - 3);
-    std::string key = known ? knownKeys[data[0]]
-                            : std::string(reinterpret_cast<const char*>(data + 3), keyLength);
-    std::size_t offset = 3 + keyLength;
+    std::size_t keyLength = std::min<std::size_t>(data[1] % 8, size - 2);
+    std::string key(reinterpret_cast<const char*>(data + 2), keyLength);
     SMCParamBlock blocks[2];
-    std::memcpy(blocks, data + offset, std::min(size - offset, sizeof blocks));
-    if (data[1] < std::size(knownTypes))
-        blocks[0].dataType = fourCharCode(knownTypes[data[1]]);
+    std::memcpy(blocks, data + 2 + keyLength, std::min(size - 2 - keyLength, sizeof blocks));
 
     SMCKeyValue value;
     value.key = key;
     auto reader = [&] {
-        return SMCReader::open(std::make_unique<ReplayTransport>(blocks, data[2]));
+        return SMCReader::open(std::make_unique<ReplayTransport>(blocks, data[0]));
     };
     std::int32_t code = reader()->readKey(value);
     std::uint32_t kept = value.dataSize;

@@ -1,8 +1,8 @@
 // The shipped agent reads the kernel's /sys/class/hwmon. Each test shows it a tree of
 // its own there, inside a private mount namespace, so the machine's sensors play no part.
 #include "Shared/SnapshotJSON.h"
-#include "support/ChildProcess.h"
 #include "support/FakeHwmon.h"
+#include "support/ServiceHarness.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,11 @@
 #include "Platform/ProcessIdentity.h"
 #include "Shared/ServiceContract.h"
-#include "support/RunningProgram.h"
+#include "support/ServiceHarness.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -21,13 +22,13 @@ TEST(ProcessIdentity, IsThatOfTheFileRunAndOnlyThisUsersLiveProcessesPassTheChec
                                                    {PROBE_OTHER_TEAM_PATH, false},
                                                    {PROBE_WITHOUT_IDENTITY_PATH, false}};
     for (auto [path, admitted] : probes) {
-        RunningProgram program(path);
+        // Spawning returns once the program runs.
+        auto program = BackgroundProcess::spawn(path);
         const pid_t pid = program.pid();
-        ASSERT_EQ(program.firstLine(), std::to_string(pid));
         EXPECT_EQ(codeIdentityOfProcess(pid), codeIdentityOfExecutable(path)) << path;
         EXPECT_EQ(peerSatisfies(pid, geteuid(), requirement), admitted) << path;
         EXPECT_FALSE(peerSatisfies(pid, geteuid() + 1, requirement)) << path;
-        ASSERT_EQ(program.finish(), 0);
+        program.kill();
         EXPECT_EQ(codeIdentityOfProcess(pid), std::nullopt) << path;
         EXPECT_FALSE(peerSatisfies(pid, geteuid(), requirement)) << path;
     }
@@ -36,8 +37,7 @@ TEST(ProcessIdentity, IsThatOfTheFileRunAndOnlyThisUsersLiveProcessesPassTheChec
 TEST(ProcessIdentity, IsReadFromTheFileRunEvenAfterItsPathIsGone) {
     const std::string copy = testing::TempDir() + "removed-" + std::to_string(getpid());
     std::filesystem::copy_file(PROBE_PLUGIN_APP_PATH, copy);
-    RunningProgram program(copy);
-    ASSERT_FALSE(program.firstLine().empty());
+    auto program = BackgroundProcess::spawn(copy);
     std::filesystem::remove(copy);
     EXPECT_EQ(codeIdentityOfProcess(program.pid()),
               codeIdentityOfExecutable(PROBE_PLUGIN_APP_PATH));
@@ -51,9 +51,12 @@ TEST(PeerCheck, ChecksTheProgramAtTheOtherEndOfASocket) {
     ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(listen(listener, 4), 0);
     auto admitted = [&](const char* program, bool endFirst) {
-        RunningProgram peer(program, {path});
-        int connection = peer.firstLine().empty() ? -1 : accept4(listener, nullptr, nullptr, 0);
-        EXPECT_TRUE(connection >= 0 && (!endFirst || peer.finish() == 0)) << program;
+        auto peer = BackgroundProcess::spawn(program, {path});
+        pollfd ready{listener, POLLIN, 0};
+        int connection = poll(&ready, 1, 5000) == 1 ? accept4(listener, nullptr, nullptr, 0) : -1;
+        EXPECT_GE(connection, 0) << program;
+        if (endFirst)
+            peer.kill();
         bool result = socketPeerSatisfies(connection, requirement);
         close(connection);
         return result;

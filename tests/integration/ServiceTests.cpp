@@ -4,7 +4,6 @@
 #include "Platform/linux/UnixSocket.h"
 #include "Shared/ServiceContract.h"
 #include "Shared/SnapshotJSON.h"
-#include "support/ChildProcess.h"
 #include "support/ServiceHarness.h"
 
 #include <gtest/gtest.h>
@@ -63,9 +62,6 @@ TEST_F(HandStartedAgent, ClientsAtOnceEachGetTheirOwnSnapshot) {
     auto snapshotA = decodeSnapshot(a.out), snapshotB = decodeSnapshot(b.out);
     ASSERT_TRUE(snapshotA && snapshotB);
     EXPECT_NE(snapshotA->timestamp, snapshotB->timestamp);
-    EXPECT_EQ(snapshotA->protocolVersion, 1);
-    EXPECT_EQ(snapshotA->pluginVersion, PLUGIN_VERSION);
-    EXPECT_EQ(snapshotA->pluginBuild, PLUGIN_BUILD);
 }
 
 // Calls sent faster than they are answered all get their replies, in call order.
@@ -202,15 +198,4 @@ TEST(PassedSocket, AgentServesOnTheSocketItIsHanded) {
     EXPECT_TRUE(decodeSnapshot(run.out));
     EXPECT_EQ(statOf(runtime.socketPath()).st_ino, before);
     EXPECT_EQ(agent.waitForExit(0ms), std::nullopt);
-}
-
-TEST(ImpostorAgent, ClientRefusesAnAgentWithoutTheRightIdentity) {
-    for (const char* impostor : {IMPOSTOR_WITHOUT_IDENTITY_PATH, IMPOSTOR_OF_OTHER_TEAM_PATH}) {
-        RuntimeDirectory runtime;
-        BackgroundProcess agent = BackgroundProcess::spawn(impostor);
-        ASSERT_TRUE(waitForListener(runtime.socketPath(), 5s)) << impostor;
-        ChildResult run = fetch();
-        EXPECT_EQ(run.exitStatus, 1) << impostor;
-        EXPECT_EQ(run.out + run.err, "invalidated\n") << impostor;
-    }
 }

@@ -1,5 +1,4 @@
 #include "Shared/SnapshotJSON.h"
-#include "support/ChildProcess.h"
 #include "support/ServiceHarness.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,6 @@
 // A program that only stands for someone: the build gives each copy its own identity.
-// Prints its pid, then waits until its standard input closes. Given a socket path, it
-// first connects there and holds the connection until it ends.
-#include <cstdio>
+// It waits to be killed; given a socket path, it first connects there and holds the
+// connection until it ends.
 #include <cstring>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -15,10 +14,6 @@ int main(int argc, char** argv) {
         if (connect(connection, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
             return 1;
     }
-    std::printf("%d\n", static_cast<int>(getpid()));
-    std::fflush(stdout);
-    char byte;
-    while (read(STDIN_FILENO, &byte, 1) > 0) {
-    }
+    pause();
     return 0;
 }

@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <fcntl.h>
-#include <fstream>
 #include <thread>
 #include <unistd.h>
 
@@ -108,19 +107,6 @@ PrivateUserManager::~PrivateUserManager() {
             removeCgroupTree(hierarchy.path() / home_.filename());
     }
     fs::remove_all(home_, error);
-}
-
-bool PrivateUserManager::allowUnlimitedStarts() {
-    const std::pair<std::string, const char*> dropIns[] = {
-        {serviceUnit_, "[Unit]\nStartLimitIntervalSec=0\n"},
-        {socketUnit_, "[Socket]\nTriggerLimitIntervalSec=0\n"}};
-    std::error_code error;
-    for (const auto& [unit, text] : dropIns) {
-        fs::path folder = home_ / "config" / "systemd" / "user" / (unit + ".d");
-        fs::create_directories(folder, error);
-        std::ofstream(folder / "unlimited-starts.conf") << text;
-    }
-    return systemctl({"daemon-reload"}).exitStatus == 0;
 }
 
 ChildResult PrivateUserManager::systemctl(std::vector<std::string> arguments) {

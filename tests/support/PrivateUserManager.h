@@ -1,6 +1,5 @@
 #pragma once
 
-#include "ChildProcess.h"
 #include "ServiceHarness.h"
 
 #include <memory>
@@ -18,14 +17,11 @@ class PrivateUserManager {
     // The manager stops its units, the agent included, before it ends.
     ~PrivateUserManager();
 
-    // Lifts the limits on how often the socket may start the agent, for runs that start
-    // it far more often than any person would.
-    bool allowUnlimitedStarts();
-
     ChildResult systemctl(std::vector<std::string> arguments);
     std::string property(const std::string& unit, const std::string& name);
     const std::string& socketUnit() const { return socketUnit_; }
     const std::string& serviceUnit() const { return serviceUnit_; }
+    std::filesystem::path unitFolder() const { return home_ / "config/systemd/user"; }
 
   private:
     PrivateUserManager() = default;

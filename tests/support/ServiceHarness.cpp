@@ -5,8 +5,11 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -95,6 +98,31 @@ void BackgroundProcess::kill() {
 void BackgroundProcess::terminate(std::chrono::milliseconds limit) {
     if (pid_ > 0 && !reaped_ && ::kill(pid_, SIGTERM) == 0 && !waitForExit(limit))
         kill();
+}
+
+// The streams go to memory files rather than pipes, so a child never blocks on a full pipe.
+ChildResult runChild(const std::string& program, const std::vector<std::string>& arguments,
+                     std::chrono::milliseconds limit) {
+    int out = memfd_create("out", MFD_CLOEXEC), err = memfd_create("err", MFD_CLOEXEC);
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    auto child = BackgroundProcess::fork([&] { // only system calls: we may have threads
+        if (dup2(out, STDOUT_FILENO) >= 0 && dup2(err, STDERR_FILENO) >= 0)
+            execve(program.c_str(), argv.data(), environ);
+        return 127;
+    });
+    auto status = child.waitForExit(limit);
+    child.kill();
+    // Everything written to a memory file, read from its start through a fresh opening.
+    auto contents = [](int fd) {
+        std::ifstream file("/proc/self/fd/" + std::to_string(fd), std::ios::binary);
+        std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+        close(fd);
+        return text;
+    };
+    return {contents(out), contents(err), status.value_or(-1), !status};
 }
 
 bool waitForListener(const std::string& path, std::chrono::milliseconds limit) {

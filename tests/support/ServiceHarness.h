@@ -58,6 +58,17 @@ class BackgroundProcess {
     int status_ = 0;
 };
 
+struct ChildResult {
+    std::string out;
+    std::string err;
+    int exitStatus = -1; // -1 when it did not exit normally
+    bool timedOut = false;
+};
+
+// Runs program with argv[0] = arguments[0]; a child still running after `limit` is killed.
+ChildResult runChild(const std::string& program, const std::vector<std::string>& arguments,
+                     std::chrono::milliseconds limit = std::chrono::seconds(10));
+
 // True once a Unix socket at `path` accepts connections, within `limit`.
 bool waitForListener(const std::string& path, std::chrono::milliseconds limit);
 

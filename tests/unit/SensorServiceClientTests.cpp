@@ -7,7 +7,6 @@
 #include <future>
 #include <latch>
 #include <limits>
-#include <map>
 #include <mutex>
 #include <thread>
 
@@ -183,7 +182,6 @@ TEST(Fetch, FirstEventDecidesAndLaterOnesDeliverNothing) {
         {invalidation, ordinaryReply, unavailable},
         {proxyError, ordinaryReply, "54 Connection reset by peer"},
         {reply, ordinaryReply, "the snapshot"},
-        {reply, std::string(65537, ' '), std::string(description(ClientError::responseTooLarge))},
         {reply, "", std::string(description(ClientError::invalidResponse))},
         {expiry, ordinaryReply, timedOut},
     };
@@ -230,7 +228,6 @@ TEST(Fetch, TimesOutAfterTheTimeOutButNeverBelowATenthOfASecond) {
 }
 
 TEST(Fetch, ExactlyOneResultWhicheverEventWinsOnRealThreads) {
-    std::map<std::string, int> winners;
     for (std::size_t round = 0; round < 400; ++round) {
         auto world = std::make_shared<FetchWorld>();
         fetch(world);
@@ -246,13 +243,9 @@ TEST(Fetch, ExactlyOneResultWhicheverEventWinsOnRealThreads) {
                     event();
                 });
         }
-        auto delivered = world->copy(world->delivered);
-        ASSERT_EQ(delivered.size(), 1u) << "round " << round;
-        ++winners[delivered[0]];
+        ASSERT_EQ(world->copy(world->delivered).size(), 1u) << "round " << round;
         EXPECT_EQ(world->copy(world->invalidations), 1) << "round " << round;
         // Nothing holds the world now: no connection, proxy or handler kept alive.
         EXPECT_EQ(world.use_count(), 1) << "round " << round;
     }
-    for (const auto& [winner, rounds] : winners)
-        std::cout << winner << ": " << rounds << " rounds\n";
 }
