@@ -34,7 +34,8 @@ SensorSnapshot collectSnapshot(const SnapshotSources& sources) {
     snapshot.processorName = sources.processorName();
     snapshot.gpu = sources.gpuUtilization();
     const PluginVersionInfo& plugin = pluginVersionInfo();
-    if (auto reader = sources.openSMC ? sources.openSMC() : nullptr) {
+    std::unique_ptr<SMCReader> reader = sources.openSMC ? sources.openSMC() : nullptr;
+    if (reader) {
         std::optional<int> fanCount = readFanCount(*reader);
         snapshot.fanCount = fanCount;
         snapshot.cpuTemperatureCelsius =
@@ -42,10 +43,9 @@ SensorSnapshot collectSnapshot(const SnapshotSources& sources) {
         snapshot.gpuTemperatureCelsius =
             averageTemperature(gpuTemperatureKeys(snapshot.processorName), *reader);
         snapshot.fans = readFans(fanCount, *reader);
-        snapshot.timestamp = sources.now();
-    } else {
-        snapshot.timestamp = sources.now();
     }
+    snapshot.timestamp = sources.now();
+    reader.reset(); // the connection closes only after the snapshot is stamped
     snapshot.pluginVersion = plugin.version;
     snapshot.pluginBuild = plugin.build;
     snapshot.protocolVersion = 1;

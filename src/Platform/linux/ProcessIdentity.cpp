@@ -2,6 +2,7 @@
 
 #include "../../Shared/IdentityNote.h"
 #include "ElfNotes.h"
+#include "FileDescriptor.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -19,21 +20,6 @@ extern "C" {
 #endif
 
 namespace {
-
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 std::optional<CodeIdentity> identityOfNotes(const std::vector<ElfNote>& notes) {
     const ElfNote* found = nullptr;

@@ -4,18 +4,6 @@
 #include <cstring>
 #include <unistd.h>
 
-FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
-    if (this != &other)
-        reset(std::exchange(other.fd_, -1));
-    return *this;
-}
-
-void FileDescriptor::reset(int fd) {
-    if (fd_ >= 0)
-        close(fd_);
-    fd_ = fd;
-}
-
 std::optional<std::string> serviceSocketPath(std::string_view serviceName) {
     const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
     if (!runtimeDir || runtimeDir[0] != '/')
