@@ -21,7 +21,14 @@ class PluginManager : public std::enable_shared_from_this<PluginManager> {
     static constexpr std::string_view agentPlistName = "com.quillmarsh.CorvanePlugin.Agent.plist";
 
     // The published properties, named for observers.
-    enum class Property { status, snapshot, message, isWorking, isRefreshing, showRemovalInstructions };
+    enum class Property {
+        status,
+        snapshot,
+        message,
+        isWorking,
+        isRefreshing,
+        showRemovalInstructions
+    };
     // Called on the main actor before every assignment to a published property, also
     // when the new value equals the old one.
     using Observer = std::function<void(Property)>;
@@ -32,9 +39,8 @@ class PluginManager : public std::enable_shared_from_this<PluginManager> {
     // (and so starts a fetch when the agent is enabled).
     static std::shared_ptr<PluginManager> create(MainActor& mainActor);
     // The same with the registration and the fetch given.
-    static std::shared_ptr<PluginManager> create(MainActor& mainActor,
-                                                 std::unique_ptr<AgentService> service,
-                                                 Fetch fetch);
+    static std::shared_ptr<PluginManager>
+    create(MainActor& mainActor, std::unique_ptr<AgentService> service, Fetch fetch);
 
     ServiceStatus status() const { return status_; }
     const std::optional<SensorSnapshot>& snapshot() const { return snapshot_; }
@@ -55,6 +61,10 @@ class PluginManager : public std::enable_shared_from_this<PluginManager> {
     PluginManager(MainActor& mainActor, std::unique_ptr<AgentService> service, Fetch fetch);
 
   private:
+    // Tells the observers, then assigns.
+    template <typename T> void publish(Property property, T& field, T value);
+    void apply(FetchResult result, ContinuousInstant earliestEnd);
+
     MainActor& mainActor_;
     Fetch fetch_;
     std::map<std::uint64_t, Observer> observers_;
