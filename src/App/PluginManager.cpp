@@ -4,9 +4,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr std::string_view installFailed = "The background service couldn’t be installed. Check "
-                                           "System Settings → General → Login Items, then try "
-                                           "again.";
+constexpr std::string_view installFailed =
+    "The background service couldn’t be installed. Check System Settings → General → Login "
+    "Items, then try again.";
 constexpr std::string_view removalFailed =
     "The background service couldn’t be removed. Quit Corvane and try again.";
 constexpr std::string_view allowInSettings =
@@ -73,27 +73,25 @@ void PluginManager::uninstall() {
     publish(Property::isWorking, isWorking_, true);
     publish(Property::message, message_, {});
     mainActor_.post([weak = weak_from_this(), &mainActor = mainActor_] {
-        auto self = weak.lock();
-        if (!self)
-            return;
-        self->service_->unregisterService([weak, &mainActor](bool succeeded) {
-            mainActor.post([weak, succeeded] {
-                auto self = weak.lock();
-                if (!self)
-                    return;
-                if (succeeded) {
-                    self->refreshStatus();
-                    self->publish(Property::snapshot, self->snapshot_, {});
-                    self->publish(Property::showRemovalInstructions, self->showRemovalInstructions_,
-                                  true);
-                } else {
-                    self->publish(Property::message, self->message_,
-                                  std::optional<std::string>(removalFailed));
-                }
-                self->publish(Property::isWorking, self->isWorking_, false);
+        if (auto self = weak.lock())
+            self->service_->unregisterService([weak, &mainActor](bool succeeded) {
+                mainActor.post([weak, succeeded] {
+                    if (auto self = weak.lock())
+                        self->applyRemoval(succeeded);
+                });
             });
-        });
     });
+}
+
+void PluginManager::applyRemoval(bool succeeded) {
+    if (succeeded) {
+        refreshStatus();
+        publish(Property::snapshot, snapshot_, {});
+        publish(Property::showRemovalInstructions, showRemovalInstructions_, true);
+    } else {
+        publish(Property::message, message_, std::optional<std::string>(removalFailed));
+    }
+    publish(Property::isWorking, isWorking_, false);
 }
 
 void PluginManager::refreshStatus() {
@@ -120,12 +118,12 @@ void PluginManager::refreshSnapshot() {
            [weak = weak_from_this(), &mainActor = mainActor_, earliestEnd](FetchResult result) {
                mainActor.post([weak, earliestEnd, result = std::move(result)]() mutable {
                    if (auto self = weak.lock())
-                       self->apply(std::move(result), earliestEnd);
+                       self->applyFetch(std::move(result), earliestEnd);
                });
            });
 }
 
-void PluginManager::apply(FetchResult result, ContinuousInstant earliestEnd) {
+void PluginManager::applyFetch(FetchResult result, ContinuousInstant earliestEnd) {
     if (auto* snapshot = std::get_if<SensorSnapshot>(&result)) {
         publish(Property::snapshot, snapshot_, std::optional<SensorSnapshot>(std::move(*snapshot)));
         publish(Property::message, message_, {});

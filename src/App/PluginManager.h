@@ -36,7 +36,8 @@ class PluginManager : public std::enable_shared_from_this<PluginManager> {
                                      SensorServiceClient::Completion completion)>;
 
     // A new manager for the running app's launch agent, which reads the status at once
-    // (and so starts a fetch when the agent is enabled).
+    // (and so starts a fetch when the agent is enabled). Fetches and removals still under
+    // way post to `mainActor` even after the manager is gone, so it must outlive them.
     static std::shared_ptr<PluginManager> create(MainActor& mainActor);
     // The same with the registration and the fetch given.
     static std::shared_ptr<PluginManager>
@@ -63,7 +64,9 @@ class PluginManager : public std::enable_shared_from_this<PluginManager> {
   private:
     // Tells the observers, then assigns.
     template <typename T> void publish(Property property, T& field, T value);
-    void apply(FetchResult result, ContinuousInstant earliestEnd);
+    // The outcomes of a removal and of a fetch, on the main actor.
+    void applyRemoval(bool succeeded);
+    void applyFetch(FetchResult result, ContinuousInstant earliestEnd);
 
     MainActor& mainActor_;
     Fetch fetch_;
