@@ -1,7 +1,6 @@
-// The shipped agent reads the kernel's /sys/class/hwmon. The test shows it a tree of its
-// own at /sys, inside private user and mount namespaces, so the machine's sensors play no
-// part. A mount namespace owned by a new user namespace gets its mounts as slaves, so
-// nothing mounted there reaches the machine, and "/" need not be a mount point (chroots).
+// The shipped agent reads the kernel's /sys/class/hwmon. The test, as root, shows it a tree
+// of its own at /sys inside a private mount namespace, so the machine's sensors play no
+// part. Only /sys is made private there: "/" need not be a mount point (chroots).
 #include "Shared/SnapshotJSON.h"
 #include "support/FakeHwmon.h"
 #include "support/ServiceHarness.h"
@@ -11,10 +10,11 @@
 namespace {
 
 std::optional<SensorSnapshot> snapshotOn(const FakeHwmon& tree) {
-    ChildResult run = runChild(UNSHARE_PATH, {"unshare", "--user", "--map-root-user", "--mount",
-                                              "--propagation", "unchanged", "sh", "-c",
-                                              "mount --bind \"$0\" /sys && exec \"$1\" --snapshot",
-                                              tree.root.string(), AGENT_PATH});
+    ChildResult run = runChild(
+        UNSHARE_PATH,
+        {"unshare", "--mount", "--propagation", "unchanged", "sh", "-c",
+         "mount --make-rprivate /sys && mount --bind \"$0\" /sys && exec \"$1\" --snapshot",
+         tree.root.string(), AGENT_PATH});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     return decodeSnapshot(run.out);
 }
