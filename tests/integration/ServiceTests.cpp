@@ -204,30 +204,3 @@ TEST_F(HandStartedAgent, OnlyAStaleSocketIsReplaced) {
     unsetenv("XDG_RUNTIME_DIR");
     EXPECT_EQ(BackgroundProcess::spawn(agentPath).waitForExit(5s), 0);
 }
-
-TEST(PassedSocket, AgentServesOnTheSocketItIsHanded) {
-    RuntimeDirectory runtime;
-    // We create and own the listening socket, as the service manager would: our own
-    // identity then stands behind the socket's peer credentials, and a client that
-    // trusted those instead of the agent's own would refuse.
-    int listening = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address = *unixAddress(runtime.socketPath());
-    ASSERT_EQ(bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(listen(listening, 16), 0);
-    ino_t before = statOf(runtime.socketPath()).st_ino;
-
-    BackgroundProcess agent = BackgroundProcess::fork([&] {
-        // The socket may already be descriptor 3, where dup2 keeps close-on-exec.
-        if (dup2(listening, 3) != 3 || fcntl(3, F_SETFD, 0) != 0)
-            return 90;
-        setenv("LISTEN_PID", std::to_string(getpid()).c_str(), 1);
-        setenv("LISTEN_FDS", "1", 1);
-        execl(agentPath.c_str(), agentPath.c_str(), nullptr);
-        return 91;
-    });
-    close(listening);
-    ChildResult run = fetch();
-    EXPECT_TRUE(decodeSnapshot(run.out)) << run.err;
-    EXPECT_EQ(statOf(runtime.socketPath()).st_ino, before);
-    EXPECT_EQ(agent.waitForExit(0ms), std::nullopt);
-}
