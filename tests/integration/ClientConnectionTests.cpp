@@ -86,7 +86,7 @@ class ClientConnection : public testing::Test {
     }
 
     RuntimeDirectory runtime;
-    FileDescriptor listening{socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+    FileDescriptor listening{socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)};
     std::mutex mutex;
     std::condition_variable changed;
     Log events;
@@ -135,6 +135,26 @@ TEST_F(ClientConnection, RefusedOrAbsentServiceIsNeverHeardAndInvalidates) {
         EXPECT_EQ(waitFor(1), Log{"invalidated"}) << name;
     }
     EXPECT_FALSE(onCallersThread);
+}
+
+TEST_F(ClientConnection, ServiceWithAFullBacklogIsWaitedFor) {
+    sockaddr_un address = *unixAddress(runtime.socketPath());
+    std::vector<FileDescriptor> waiting;
+    do
+        waiting.emplace_back(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    while (::connect(waiting.back().get(), reinterpret_cast<sockaddr*>(&address), sizeof address) ==
+           0);
+    waiting.pop_back(); // the one that found no room
+    auto connection = connect(ourOwnRequirement);
+    std::this_thread::sleep_for(300ms);
+    while (!waiting.empty()) {
+        waiting.pop_back();
+        accepted();
+    }
+    FileDescriptor peer = accepted();
+    greet(peer);
+    sendBytes(peer, *frames::encodeFrame("one"));
+    EXPECT_EQ(waitFor(1), Log{"reply one"});
 }
 
 TEST_F(ClientConnection, EndingWithACallOutstandingInterruptsAndALaterCallReconnects) {
