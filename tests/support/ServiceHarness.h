@@ -61,8 +61,7 @@ class BackgroundProcess {
 struct ChildResult {
     std::string out;
     std::string err;
-    int exitStatus = -1; // -1 when it did not exit normally
-    bool timedOut = false;
+    int exitStatus = -1; // -1 when it did not exit normally, or had to be killed
 };
 
 // Runs program with argv[0] = arguments[0]; a child still running after `limit` is killed.
