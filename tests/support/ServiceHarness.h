@@ -61,7 +61,8 @@ class BackgroundProcess {
 struct ChildResult {
     std::string out;
     std::string err;
-    int exitStatus = -1; // -1 when it did not exit normally, or had to be killed
+    int exitStatus = -1; // -1 when it did not exit normally
+    bool timedOut = false;
 };
 
 // Runs program with argv[0] = arguments[0]; a child still running after `limit` is killed.
