@@ -308,9 +308,10 @@ class ServiceListener::Impl {
           greeting_(frames::encodeFrame(serviceName_).value_or(std::string())) {}
     ~Impl() {
         connections_.clear();
-        for (const FileDescriptor& fd : {std::cref(socket_), std::cref(retryTimer_)})
-            if (fd)
-                loop_.unwatch(fd.get());
+        if (socket_)
+            loop_.unwatch(socket_.get());
+        if (retryTimer_)
+            loop_.unwatch(retryTimer_.get());
     }
 
     std::string requirement;
@@ -319,7 +320,7 @@ class ServiceListener::Impl {
     void resume();
 
   private:
-    void acceptBatchOf();
+    void acceptWaiting();
     void retry();
     void retryLater();
     // Whether the peer's check came to an end; one that ran short of resources did not.
@@ -357,10 +358,10 @@ void ServiceListener::Impl::resume() {
     // Made now, while descriptors are plentiful: it is wanted when they run short.
     retryTimer_.reset(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
     loop_.watch(retryTimer_.get(), EventLoop::readable, [this](bool) { retry(); });
-    loop_.watch(socket_.get(), EventLoop::readable, [this](bool) { acceptBatchOf(); });
+    loop_.watch(socket_.get(), EventLoop::readable, [this](bool) { acceptWaiting(); });
 }
 
-void ServiceListener::Impl::acceptBatchOf() {
+void ServiceListener::Impl::acceptWaiting() {
     for (int taken = 0;
          taken < acceptBatch && !waitingToRetry_ && connections_.size() < connectionBound_;) {
         FileDescriptor fd(accept4(socket_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
@@ -396,7 +397,7 @@ void ServiceListener::Impl::retry() {
         }
         unchecked_.pop_front();
     }
-    acceptBatchOf();
+    acceptWaiting();
 }
 
 bool ServiceListener::Impl::admit(FileDescriptor& fd) {
