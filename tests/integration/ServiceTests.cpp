@@ -1,4 +1,4 @@
-// The agent in service mode, started by hand or handed a socket, with real clients.
+// The agent in service mode, started by hand, with real clients.
 // This test program carries the plugin app's identity, so its own connections are
 // admitted and can speak the frames directly.
 #include "Shared/ServiceContract.h"
@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <fcntl.h>
 #include <fstream>
 #include <grp.h>
 #include <sys/resource.h>
@@ -22,6 +21,13 @@ namespace {
 
 const std::string agentPath = AGENT_PATH;
 const std::string request = *frames::encodeFrame(frames::fetchSnapshotMethod);
+
+std::string calls(int count) {
+    std::string all;
+    while (count-- > 0)
+        all += request;
+    return all;
+}
 
 ChildResult fetch(const std::string& client = FETCH_CLIENT_PATH) {
     return runChild(client, {client});
@@ -43,10 +49,10 @@ constexpr long memoryCeilingKiB = 8 * 1024;
 // The agent's memory at its peak so far, in KiB.
 long peakKiB(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-    for (std::string word; status >> word;)
-        if (word == "VmHWM:" && status >> word)
-            return std::stol(word);
-    return -1;
+    std::string word;
+    while (status >> word && word != "VmHWM:") {
+    }
+    return status >> word ? std::stol(word) : -1;
 }
 
 class HandStartedAgent : public testing::Test {
@@ -90,11 +96,8 @@ class HandStartedAgent : public testing::Test {
 // already shut, all get their replies, in call order, before the agent closes.
 TEST_F(HandStartedAgent, EveryCallIsAnsweredInOrderEvenAfterTheClientStopsWriting) {
     auto client = greetedClient();
-    std::string calls;
-    for (int i = 0; i < 3000; ++i)
-        calls += request;
     std::jthread writer([&] {
-        client->send(calls);
+        client->send(calls(3000));
         shutdown(client->descriptor(), SHUT_WR);
     });
     expectSnapshots(*client, 3000);
@@ -121,13 +124,11 @@ TEST_F(HandStartedAgent, ClientsBeyondItsDescriptorsWaitTheirTurn) {
 // However many calls they queue, clients that never read cost the agent little memory,
 // and a flood of connections that close at once does not hold up a waiting call.
 TEST_F(HandStartedAgent, GreedyClientsAndConnectFloodsDoNotStarveOthers) {
-    std::string calls;
-    for (int i = 0; i < 10000; ++i)
-        calls += request;
+    std::string many = calls(10000);
     std::vector<std::unique_ptr<RawClient>> greedy(24);
     for (auto& client : greedy) {
         client = std::make_unique<RawClient>(path);
-        send(client->descriptor(), calls.data(), calls.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+        send(client->descriptor(), many.data(), many.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
     }
     auto client = greetedClient();
     std::atomic<bool> flooding = true;
