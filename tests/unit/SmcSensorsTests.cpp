@@ -104,4 +104,7 @@ TEST(Collector, ReadsCountTemperaturesAndFansThenStampsThenClosesTheSMC) {
         EXPECT_EQ(std::tuple(taken.fanCount, taken.cpuTemperatureCelsius, taken.fans.size()),
                   std::tuple(none, none, 0u));
     }
+    SensorSnapshot bare = collectSnapshot({}); // no source set
+    EXPECT_FALSE(bare.processorName || bare.gpu);
+    EXPECT_GT(bare.timestamp, 0);
 }
