@@ -1,0 +1,143 @@
+#include "WindowScenes.h"
+
+#include <stdexcept>
+
+using namespace std::chrono_literals;
+
+void ManualMainActor::run(ContinuousInstant elapsed) {
+    ContinuousInstant end = now_ + elapsed;
+    for (;;) {
+        if (!ready_.empty()) {
+            auto work = std::move(ready_.front());
+            ready_.pop_front();
+            work();
+        } else if (!timed_.empty() && timed_.begin()->first <= end) {
+            now_ = std::max(now_, timed_.begin()->first);
+            auto work = std::move(timed_.begin()->second);
+            timed_.erase(timed_.begin());
+            work();
+        } else {
+            break;
+        }
+    }
+    now_ = end;
+}
+
+namespace {
+
+class ScriptedAgentService final : public AgentService {
+  public:
+    ScriptedAgentService(std::vector<ServiceStatus> statuses, std::optional<bool> unregisters)
+        : statuses_(std::move(statuses)), unregisters_(unregisters) {}
+
+    ServiceStatus status() override {
+        ServiceStatus status = statuses_.front();
+        if (statuses_.size() > 1)
+            statuses_.erase(statuses_.begin());
+        return status;
+    }
+    bool registerService() override { return true; }
+    void unregisterService(std::function<void(bool)> completion) override {
+        if (unregisters_)
+            completion(*unregisters_);
+    }
+
+  private:
+    std::vector<ServiceStatus> statuses_;
+    std::optional<bool> unregisters_;
+};
+
+} // namespace
+
+Scene::Scene(std::vector<ServiceStatus> statuses, std::optional<bool> unregisters)
+    : manager(PluginManager::create(
+          actor, std::make_unique<ScriptedAgentService>(std::move(statuses), unregisters),
+          [this](std::chrono::duration<double>, SensorServiceClient::Completion completion) {
+              ++fetches;
+              waitingFetches.push_back(std::move(completion));
+          })) {}
+
+void Scene::answer(FetchResult result) {
+    auto completion = std::move(waitingFetches.front());
+    waitingFetches.pop_front();
+    completion(std::move(result));
+    actor.run(200ms);
+}
+
+SensorSnapshot typicalSnapshot() {
+    SensorSnapshot snapshot;
+    snapshot.processorName = "Apple M2 Pro";
+    snapshot.gpu = GPUReading{42.4, 30, 20};
+    snapshot.cpuTemperatureCelsius = 57.5;
+    snapshot.gpuTemperatureCelsius = 49.6;
+    snapshot.fanCount = 2;
+    snapshot.fans = {FanReading{0, 1199.5, 1200, 5600}, FanReading{1, 1350.2, 1200, 5600}};
+    return snapshot;
+}
+
+namespace {
+
+using enum ServiceStatus;
+
+struct Recipe {
+    std::string name;
+    std::function<std::unique_ptr<Scene>()> make;
+};
+
+// Enabled, with one fetch answered; unregistering, when it answers, leaves `afterwards`.
+std::unique_ptr<Scene> installed(SensorSnapshot snapshot, std::optional<bool> unregisters = true,
+                                 ServiceStatus afterwards = notRegistered) {
+    auto scene = std::make_unique<Scene>(std::vector{enabled, afterwards}, unregisters);
+    scene->answer(std::move(snapshot));
+    return scene;
+}
+
+const std::vector<Recipe>& recipes() {
+    static const std::vector<Recipe> all = {
+        {"not-installed", [] { return std::make_unique<Scene>(std::vector{notRegistered}); }},
+        {"requires-approval",
+         [] { return std::make_unique<Scene>(std::vector{requiresApproval}); }},
+        {"installed", [] { return installed(typicalSnapshot()); }},
+        {"all-absent", [] { return installed(SensorSnapshot{}); }},
+        {"refreshing",
+         [] {
+             auto scene = installed(typicalSnapshot());
+             scene->manager->refreshSnapshot();
+             return scene;
+         }},
+        {"uninstalling",
+         [] {
+             auto scene = installed(typicalSnapshot(), std::nullopt);
+             scene->manager->uninstall();
+             scene->actor.run();
+             return scene;
+         }},
+        // Removed, yet the service manager still reports the agent, which no longer answers.
+        {"removed-with-failure", [] {
+             auto scene = installed(typicalSnapshot(), true, enabled);
+             scene->manager->uninstall();
+             scene->actor.run();
+             scene->answer(ClientError::unavailable);
+             return scene;
+         }}};
+    return all;
+}
+
+} // namespace
+
+const std::vector<std::string>& sceneNames() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> names;
+        for (const Recipe& recipe : recipes())
+            names.push_back(recipe.name);
+        return names;
+    }();
+    return names;
+}
+
+std::unique_ptr<Scene> makeScene(const std::string& name) {
+    for (const Recipe& recipe : recipes())
+        if (recipe.name == name)
+            return recipe.make();
+    throw std::invalid_argument("no scene " + name);
+}
