@@ -9,6 +9,8 @@
 //                  units made from the bundle; the agent is stopped before each fetch
 // The program carries the plugin app's identity, so the agent admits it.
 #include "App/SensorServiceClient.h"
+#include "Platform/linux/LaunchAgentUnits.h"
+#include "Platform/linux/SystemdAgentService.h"
 #include "Shared/ServiceFrames.h"
 #include "Shared/SnapshotJSON.h"
 #include "support/PrivateUserManager.h"
@@ -210,12 +212,14 @@ void coldFetch(benchmark::State& state) {
 }
 BENCHMARK(coldFetch)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
+constexpr std::string_view plistName = "com.quillmarsh.CorvanePlugin.Agent.plist";
+
 // Lifts the limits on how often the socket may start the agent, for runs that start it
 // far more often than any person would.
-bool allowUnlimitedStarts(PrivateUserManager& manager) {
+bool allowUnlimitedStarts(PrivateUserManager& manager, const SystemdUnits& units) {
     const std::pair<std::string, const char*> dropIns[] = {
-        {manager.serviceUnit(), "[Unit]\nStartLimitIntervalSec=0\n"},
-        {manager.socketUnit(), "[Socket]\nTriggerLimitIntervalSec=0\n"}};
+        {units.serviceUnitName, "[Unit]\nStartLimitIntervalSec=0\n"},
+        {units.socketUnitName, "[Socket]\nTriggerLimitIntervalSec=0\n"}};
     std::error_code error;
     for (const auto& [unit, text] : dropIns) {
         std::filesystem::path folder = manager.unitFolder() / (unit + ".d");
@@ -227,15 +231,16 @@ bool allowUnlimitedStarts(PrivateUserManager& manager) {
 
 void coldFetchThroughSystemd(benchmark::State& state) {
     std::string failure;
-    auto manager =
-        PrivateUserManager::start(APP_BUNDLE, "com.quillmarsh.CorvanePlugin.Agent.plist", failure);
-    if (!manager || !allowUnlimitedStarts(*manager)) {
-        state.SkipWithError(manager ? "cannot lift the start limit" : failure.c_str());
+    auto manager = PrivateUserManager::start(failure);
+    auto units = systemdUnitsForBundle(APP_BUNDLE, plistName);
+    if (!manager || !units || !makeAgentService(APP_BUNDLE, plistName)->registerService() ||
+        !allowUnlimitedStarts(*manager, *units)) {
+        state.SkipWithError(manager ? "cannot install the agent" : failure.c_str());
         return;
     }
     for (auto _ : state) {
         state.PauseTiming();
-        bool stopped = manager->systemctl({"stop", manager->serviceUnit()}).exitStatus == 0;
+        bool stopped = manager->systemctl({"stop", units->serviceUnitName}).exitStatus == 0;
         state.ResumeTiming();
         if (!stopped || !fetchOnce()) {
             state.SkipWithError("a cold fetch failed");

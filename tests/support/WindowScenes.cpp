@@ -4,25 +4,6 @@
 
 using namespace std::chrono_literals;
 
-void ManualMainActor::run(ContinuousInstant elapsed) {
-    ContinuousInstant end = now_ + elapsed;
-    for (;;) {
-        if (!ready_.empty()) {
-            auto work = std::move(ready_.front());
-            ready_.pop_front();
-            work();
-        } else if (!timed_.empty() && timed_.begin()->first <= end) {
-            now_ = std::max(now_, timed_.begin()->first);
-            auto work = std::move(timed_.begin()->second);
-            timed_.erase(timed_.begin());
-            work();
-        } else {
-            break;
-        }
-    }
-    now_ = end;
-}
-
 namespace {
 
 class ScriptedAgentService final : public AgentService {
@@ -61,7 +42,7 @@ void Scene::answer(FetchResult result) {
     auto completion = std::move(waitingFetches.front());
     waitingFetches.pop_front();
     completion(std::move(result));
-    actor.run(200ms);
+    actor.advance(200ms);
 }
 
 SensorSnapshot typicalSnapshot() {
@@ -109,14 +90,14 @@ const std::vector<Recipe>& recipes() {
          [] {
              auto scene = installed(typicalSnapshot(), std::nullopt);
              scene->manager->uninstall();
-             scene->actor.run();
+             scene->actor.advance();
              return scene;
          }},
         // Removed, yet the service manager still reports the agent, which no longer answers.
         {"removed-with-failure", [] {
              auto scene = installed(typicalSnapshot(), true, enabled);
              scene->manager->uninstall();
-             scene->actor.run();
+             scene->actor.advance();
              scene->answer(ClientError::unavailable);
              return scene;
          }}};

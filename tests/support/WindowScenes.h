@@ -1,29 +1,12 @@
 #pragma once
 
 #include "App/PluginManager.h"
+#include "ManualMainActor.h"
 
 #include <deque>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
-
-// The main actor run by hand, on virtual time.
-class ManualMainActor final : public MainActor {
-  public:
-    void post(std::function<void()> work) override { ready_.push_back(std::move(work)); }
-    void postAt(ContinuousInstant deadline, std::function<void()> work) override {
-        timed_.emplace(deadline, std::move(work));
-    }
-    ContinuousInstant now() const override { return now_; }
-    // Moves the clock on by `elapsed`, running all work due meanwhile.
-    void run(ContinuousInstant elapsed = {});
-
-  private:
-    ContinuousInstant now_{};
-    std::deque<std::function<void()>> ready_;
-    std::multimap<ContinuousInstant, std::function<void()>> timed_;
-};
 
 // A real manager on a scripted platform: the registration reads `statuses` in turn (the
 // last one repeating), unregistering reports `unregisters` (or never answers), and every

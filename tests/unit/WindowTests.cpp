@@ -102,7 +102,7 @@ TEST(ContentView, StateToScreen) {
         {"refreshing",
          [](Scene& scene) {
              scene.manager->uninstall();
-             scene.actor.run();
+             scene.actor.advance();
              EXPECT_TRUE(scene.manager->isRefreshing());
          },
          "Service not installed. | intro | removal | Install+"},
