@@ -56,14 +56,9 @@ SensorSnapshot typicalSnapshot() {
     return snapshot;
 }
 
-namespace {
-
 using enum ServiceStatus;
 
-struct Recipe {
-    std::string name;
-    std::function<std::unique_ptr<Scene>()> make;
-};
+namespace {
 
 // Enabled, with one fetch answered; unregistering, when it answers, leaves `afterwards`.
 std::unique_ptr<Scene> installed(SensorSnapshot snapshot, std::optional<bool> unregisters = true,
@@ -73,52 +68,35 @@ std::unique_ptr<Scene> installed(SensorSnapshot snapshot, std::optional<bool> un
     return scene;
 }
 
-const std::vector<Recipe>& recipes() {
-    static const std::vector<Recipe> all = {
-        {"not-installed", [] { return std::make_unique<Scene>(std::vector{notRegistered}); }},
-        {"requires-approval",
-         [] { return std::make_unique<Scene>(std::vector{requiresApproval}); }},
-        {"installed", [] { return installed(typicalSnapshot()); }},
-        {"all-absent", [] { return installed(SensorSnapshot{}); }},
-        {"refreshing",
-         [] {
-             auto scene = installed(typicalSnapshot());
-             scene->manager->refreshSnapshot();
-             return scene;
-         }},
-        {"uninstalling",
-         [] {
-             auto scene = installed(typicalSnapshot(), std::nullopt);
-             scene->manager->uninstall();
-             scene->actor.advance();
-             return scene;
-         }},
-        // Removed, yet the service manager still reports the agent, which no longer answers.
-        {"removed-with-failure", [] {
-             auto scene = installed(typicalSnapshot(), true, enabled);
-             scene->manager->uninstall();
-             scene->actor.advance();
-             scene->answer(ClientError::unavailable);
-             return scene;
-         }}};
-    return all;
-}
-
 } // namespace
 
-const std::vector<std::string>& sceneNames() {
-    static const std::vector<std::string> names = [] {
-        std::vector<std::string> names;
-        for (const Recipe& recipe : recipes())
-            names.push_back(recipe.name);
-        return names;
-    }();
-    return names;
-}
-
 std::unique_ptr<Scene> makeScene(const std::string& name) {
-    for (const Recipe& recipe : recipes())
-        if (recipe.name == name)
-            return recipe.make();
+    if (name == "not-installed")
+        return std::make_unique<Scene>(std::vector{notRegistered});
+    if (name == "requires-approval")
+        return std::make_unique<Scene>(std::vector{requiresApproval});
+    if (name == "installed")
+        return installed(typicalSnapshot());
+    if (name == "all-absent")
+        return installed(SensorSnapshot{});
+    if (name == "refreshing") {
+        auto scene = installed(typicalSnapshot());
+        scene->manager->refreshSnapshot();
+        return scene;
+    }
+    if (name == "uninstalling") {
+        auto scene = installed(typicalSnapshot(), std::nullopt);
+        scene->manager->uninstall();
+        scene->actor.advance();
+        return scene;
+    }
+    // Removed, yet the service manager still reports the agent, which no longer answers.
+    if (name == "removed-with-failure") {
+        auto scene = installed(typicalSnapshot(), true, enabled);
+        scene->manager->uninstall();
+        scene->actor.advance();
+        scene->answer(ClientError::unavailable);
+        return scene;
+    }
     throw std::invalid_argument("no scene " + name);
 }

@@ -27,7 +27,7 @@ class Scene {
 // and 1350.2 RPM.
 SensorSnapshot typicalSnapshot();
 
-// The window's states worth showing, by name, each reached through the manager's own
-// operations.
-const std::vector<std::string>& sceneNames();
+// A state of the window, reached through the manager's own operations: "not-installed",
+// "requires-approval", "installed", "all-absent", "refreshing", "uninstalling" or
+// "removed-with-failure".
 std::unique_ptr<Scene> makeScene(const std::string& name);

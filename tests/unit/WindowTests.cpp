@@ -57,7 +57,6 @@ std::string screen(ContentView& view) {
         text += (text.empty() ? "" : " | ") + name;
     return text;
 }
-
 } // namespace
 
 TEST(ReadingText, RoundsHalvesAwayFromZeroWithoutSeparators) {
@@ -151,7 +150,8 @@ TEST(ContentView, AllAbsentSnapshotShowsFourUnavailableRows) {
 TEST(ContentView, LongMessageWrapsAndTheWindowGrows) {
     auto scene = makeScene("installed");
     auto view = shown(*scene);
-    int heightWithoutMessage = (screen(*view), view->height());
+    screen(*view);
+    int heightWithoutMessage = view->height();
     scene->manager->refreshSnapshot();
     scene->answer(ClientError::timedOut);
     screen(*view);
