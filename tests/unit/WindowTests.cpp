@@ -15,17 +15,7 @@
 
 namespace {
 
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "unit_window";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication app(argc, argv);
-    return app;
-}
-
 std::unique_ptr<ContentView> shown(Scene& scene) {
-    application();
     auto view = std::make_unique<ContentView>(scene.manager, APP_RESOURCES);
     view->show();
     return view;
@@ -164,7 +154,6 @@ TEST(ContentView, LongMessageWrapsAndTheWindowGrows) {
 }
 
 TEST(AppShell, EachWindowHasItsOwnManagerAndTheLastOneQuits) {
-    QApplication& app = application();
     std::vector<std::unique_ptr<Scene>> scenes;
     AppShell shell(
         [&] {
@@ -190,6 +179,14 @@ TEST(AppShell, EachWindowHasItsOwnManagerAndTheLastOneQuits) {
     EXPECT_EQ(scenes[1]->fetches, 2);
 
     QTimer::singleShot(0, second, [second] { second->close(); });
-    QTimer::singleShot(5000, &app, [&app] { app.exit(1); });
-    EXPECT_EQ(app.exec(), 0);
+    QTimer::singleShot(5000, &shell, [] { QCoreApplication::exit(1); });
+    EXPECT_EQ(QApplication::exec(), 0);
+}
+
+// The application lives on main's stack, so it goes before Qt's own statics do.
+int main(int argc, char* argv[]) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }
