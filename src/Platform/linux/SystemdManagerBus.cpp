@@ -3,6 +3,7 @@
 #include <systemd/sd-bus.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <map>
 
@@ -34,13 +35,12 @@ std::string unixAddress(const std::string& path) {
 template <typename Done> bool runUntil(sd_bus* bus, Clock::time_point deadline, Done done) {
     while (!done()) {
         int processed = sd_bus_process(bus, nullptr);
-        if (processed < 0)
+        // After every message too, so that a stream of signals cannot outlast the deadline.
+        auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - Clock::now());
+        if (processed < 0 || left.count() <= 0)
             return false;
         if (processed > 0)
             continue;
-        auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - Clock::now());
-        if (left.count() <= 0)
-            return false;
         int waited = sd_bus_wait(bus, left.count());
         if (waited < 0 && waited != -EINTR)
             return false;
