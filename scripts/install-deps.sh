@@ -3,7 +3,7 @@
 # Usage: scripts/install-deps.sh [base|dev]   (dev adds clang, fuzzing and benchmark peers)
 set -euo pipefail
 
-base=(g++ cmake ninja-build pkg-config nlohmann-json3-dev libplist-dev libicu-dev systemd
+base=(g++ cmake ninja-build pkg-config nlohmann-json3-dev libplist-dev libicu-dev libssl-dev openssl systemd
       googletest libgtest-dev libgmock-dev)
 dev=(clang libclang-rt-14-dev clang-format libbenchmark-dev lm-sensors hyperfine)
 

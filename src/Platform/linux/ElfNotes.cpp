@@ -5,7 +5,6 @@
 #include <cstring>
 #include <elf.h>
 #include <string_view>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -136,11 +135,8 @@ bool validHeader(const Elf64_Ehdr& header) {
 
 } // namespace
 
-std::optional<std::vector<ElfNote>> readElfNotes(int fd) {
-    struct stat status;
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
-        return std::nullopt;
-    File file(fd, static_cast<std::uint64_t>(status.st_size));
+std::optional<std::vector<ElfNote>> readElfNotes(int fd, std::uint64_t size) {
+    File file(fd, size);
     Elf64_Ehdr header;
     if (!file.read(0, sizeof header, &header) || !validHeader(header))
         return std::nullopt;

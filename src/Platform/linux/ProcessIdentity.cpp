@@ -1,13 +1,23 @@
 #include "../ProcessIdentity.h"
 
 #include "../../Shared/IdentityNote.h"
+#include "../../Shared/ProgramSignature.h"
+#include "../../Shared/SigningAnchor.h"
 #include "ElfNotes.h"
 #include "FileDescriptor.h"
 
+#include <array>
 #include <cerrno>
+#include <ctime>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <map>
+#include <mutex>
 #include <string>
+#include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 // glibc 2.36 declares these without C linkage.
@@ -21,6 +31,53 @@ extern "C" {
 
 namespace {
 
+// What a file holds can change only with its size, modification or change time; the
+// change time no process can set back.
+using FileVersion = std::array<std::int64_t, 7>;
+
+FileVersion versionOf(const struct stat& status) {
+    return {std::int64_t(status.st_dev), std::int64_t(status.st_ino), std::int64_t(status.st_size),
+            status.st_mtim.tv_sec,       status.st_mtim.tv_nsec,      status.st_ctim.tv_sec,
+            status.st_ctim.tv_nsec};
+}
+
+// Verdicts on files already verified, so that a known program is not hashed again.
+class VerifiedFiles {
+  public:
+    std::optional<std::optional<CodeIdentity>> find(const FileVersion& version) {
+        std::lock_guard lock(mutex_);
+        auto found = verdicts_.find(version);
+        if (found == verdicts_.end())
+            return std::nullopt;
+        return found->second;
+    }
+
+    // A file changed within the last seconds could change again within the same tick of
+    // its file system's clock, unseen; its verdict is not kept.
+    void remember(const struct stat& status, const std::optional<CodeIdentity>& identity) {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        if (status.st_ctim.tv_sec + settledSeconds > now.tv_sec)
+            return;
+        std::lock_guard lock(mutex_);
+        if (verdicts_.size() >= largestCount)
+            verdicts_.clear();
+        verdicts_.insert_or_assign(versionOf(status), identity);
+    }
+
+  private:
+    static constexpr std::int64_t settledSeconds = 3; // above the coarsest (FAT's 2 s)
+    static constexpr std::size_t largestCount = 256;
+
+    std::mutex mutex_;
+    std::map<FileVersion, std::optional<CodeIdentity>> verdicts_;
+};
+
+VerifiedFiles& verifiedFiles() {
+    static VerifiedFiles files;
+    return files;
+}
+
 std::optional<CodeIdentity> identityOfNotes(const std::vector<ElfNote>& notes) {
     const ElfNote* found = nullptr;
     for (const ElfNote& note : notes) {
@@ -33,6 +90,33 @@ std::optional<CodeIdentity> identityOfNotes(const std::vector<ElfNote>& notes) {
     if (!found)
         return std::nullopt;
     return identitynote::decodePayload(found->payload);
+}
+
+// The identity of the signed program in `fd`: the rest from the signer's certificate,
+// identifier and entitlements from the note in the bytes it signed, which alone are
+// parsed. A file system in user space could show us other bytes than it runs, so no
+// program from one has an identity.
+std::optional<CodeIdentity> verifiedIdentity(int fd, const struct stat& status) {
+    struct statfs fileSystem {};
+    if (fstatfs(fd, &fileSystem) != 0 || fileSystem.f_type == FUSE_SUPER_MAGIC ||
+        status.st_size <= 0)
+        return std::nullopt;
+    const auto size = std::size_t(status.st_size);
+    void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (mapped == MAP_FAILED)
+        return std::nullopt;
+    auto file = programsignature::split({static_cast<const char*>(mapped), size});
+    auto signer = file ? programsignature::verify(file->content, file->signature, signingAnchor())
+                       : std::nullopt;
+    auto notes = signer ? readElfNotes(fd, file->content.size()) : std::nullopt;
+    munmap(mapped, size);
+    auto identity = notes ? identityOfNotes(*notes) : std::nullopt;
+    if (!identity)
+        return std::nullopt;
+    identity->team = std::move(signer->organizationalUnit);
+    identity->anchoredByPlatform = true;
+    identity->certificateFields = std::move(signer->fields);
+    return identity;
 }
 
 // Whether the process `pidfd` holds still exists, so its pid has not passed to another.
@@ -50,20 +134,23 @@ bool heldProcessSatisfies(int pidfd, pid_t pid, uid_t uid, std::string_view requ
 } // namespace
 
 std::optional<CodeIdentity> codeIdentityOfExecutable(const std::filesystem::path& executable) {
+    struct stat status {};
+    if (stat(executable.c_str(), &status) == 0)
+        if (auto known = verifiedFiles().find(versionOf(status)))
+            return *known;
     // Non-blocking, so that a FIFO in place of a program cannot stall the caller.
     FileDescriptor file(open(executable.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (file.get() < 0)
+    if (!file || fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
         return std::nullopt;
-    auto notes = readElfNotes(file.get());
-    if (!notes)
-        return std::nullopt;
-    return identityOfNotes(*notes);
+    auto identity = verifiedIdentity(file.get(), status);
+    verifiedFiles().remember(status, identity);
+    return identity;
 }
 
 std::optional<CodeIdentity> codeIdentityOfProcess(pid_t pid) {
     if (pid <= 0)
         return std::nullopt;
-    // Opening the link opens the very file the process runs, even if its path has been
+    // The link leads to the very file the process runs, even if its path has been
     // replaced or removed since.
     return codeIdentityOfExecutable("/proc/" + std::to_string(pid) + "/exe");
 }
@@ -79,17 +166,19 @@ bool socketPeerSatisfies(int socket, std::string_view requirement) {
     if (getsockopt(socket, SOL_SOCKET, SO_PEERPIDFD, &pidfd, &length) != 0) {
         if (errno != ENOPROTOOPT)
             return false;
-        // An older kernel: the peer's pid, held from now on.
-        pidfd = pidfd_open(credentials.pid, 0);
+        pidfd = -1; // an older kernel: the peer's pid, held from now on
     }
     FileDescriptor held(pidfd);
-    return held.get() >= 0 &&
-           heldProcessSatisfies(held.get(), credentials.pid, credentials.uid, requirement);
+    return peerSatisfies(credentials.pid, credentials.uid, requirement, held.get());
 }
 
-bool peerSatisfies(pid_t pid, uid_t uid, std::string_view requirement) {
+bool peerSatisfies(pid_t pid, uid_t uid, std::string_view requirement, int pidfd) {
     if (pid <= 0)
         return false;
-    FileDescriptor held(pidfd_open(pid, 0));
-    return held.get() >= 0 && heldProcessSatisfies(held.get(), pid, uid, requirement);
+    FileDescriptor opened;
+    if (pidfd < 0) {
+        opened.reset(pidfd_open(pid, 0));
+        pidfd = opened.get();
+    }
+    return pidfd >= 0 && heldProcessSatisfies(pidfd, pid, uid, requirement);
 }
