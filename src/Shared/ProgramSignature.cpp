@@ -27,6 +27,43 @@ void freeStack(STACK_OF(X509) * certificates) {
 }
 using Signers = Owned<STACK_OF(X509), freeStack>;
 
+// A source of the bytes a ContentReader hands out, for the digest to read.
+int readContent(BIO* bio, char* into, int size) {
+    auto* content = static_cast<const ContentReader*>(BIO_get_data(bio));
+    long got = size > 0 ? (*content)(into, std::size_t(size)) : 0;
+    return got > size ? -1 : int(got);
+}
+
+long controlContent(BIO*, int command, long, void*) {
+    return command == BIO_CTRL_FLUSH ? 1 : 0;
+}
+
+int startContent(BIO* bio) {
+    BIO_set_init(bio, 1);
+    return 1;
+}
+
+const BIO_METHOD* contentMethod() {
+    static const BIO_METHOD* method = [] {
+        BIO_METHOD* made = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "content");
+        if (made && (BIO_meth_set_read(made, readContent) != 1 ||
+                     BIO_meth_set_ctrl(made, controlContent) != 1 ||
+                     BIO_meth_set_create(made, startContent) != 1)) {
+            BIO_meth_free(made);
+            made = nullptr;
+        }
+        return made;
+    }();
+    return method;
+}
+
+Bio contentSource(const ContentReader& content) {
+    Bio bio(contentMethod() ? BIO_new(contentMethod()) : nullptr);
+    if (bio)
+        BIO_set_data(bio.get(), const_cast<ContentReader*>(&content));
+    return bio;
+}
+
 Bio readOnly(std::string_view bytes) {
     return Bio(bytes.size() <= INT_MAX ? BIO_new_mem_buf(bytes.data(), int(bytes.size()))
                                        : nullptr);
@@ -84,7 +121,7 @@ std::optional<Signer> signerOf(X509* certificate) {
     return signer;
 }
 
-std::optional<Signer> verifyOrFail(std::string_view content, std::string_view signature,
+std::optional<Signer> verifyOrFail(const ContentReader& content, std::string_view signature,
                                    std::string_view anchor) {
     if (signature.size() > LONG_MAX)
         return std::nullopt;
@@ -95,7 +132,7 @@ std::optional<Signer> verifyOrFail(std::string_view content, std::string_view si
         sk_CMS_SignerInfo_num(CMS_get0_SignerInfos(cms.get())) != 1)
         return std::nullopt;
     Store store = storeOf(anchor);
-    Bio data = readOnly(content);
+    Bio data = contentSource(content);
     if (!store || !data ||
         CMS_verify(cms.get(), nullptr, store.get(), data.get(), nullptr, CMS_BINARY) != 1)
         return std::nullopt;
@@ -107,20 +144,17 @@ std::optional<Signer> verifyOrFail(std::string_view content, std::string_view si
 
 } // namespace
 
-std::optional<SignedFile> split(std::string_view file) {
-    if (file.size() < trailerBytes || !file.ends_with(marker))
+std::optional<std::size_t> signatureLength(std::string_view trailer) {
+    if (trailer.size() != trailerBytes || !trailer.ends_with(marker))
         return std::nullopt;
-    std::string_view digits = file.substr(file.size() - trailerBytes, 8);
     std::size_t length = 0;
-    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), length, 16);
-    std::size_t rest = file.size() - trailerBytes;
-    if (error != std::errc() || end != digits.data() + digits.size() || length == 0 ||
-        length > rest)
+    auto [end, error] = std::from_chars(trailer.data(), trailer.data() + 8, length, 16);
+    if (error != std::errc() || end != trailer.data() + 8 || length == 0)
         return std::nullopt;
-    return SignedFile{file.substr(0, rest - length), file.substr(rest - length, length)};
+    return length;
 }
 
-std::optional<Signer> verify(std::string_view content, std::string_view signature,
+std::optional<Signer> verify(const ContentReader& content, std::string_view signature,
                              std::string_view anchor) {
     auto signer = verifyOrFail(content, signature, anchor);
     // What failed is of no use to us, and must not pile up in the thread's error queue.

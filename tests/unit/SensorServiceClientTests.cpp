@@ -44,7 +44,7 @@ struct FetchWorld final : DelayedWorkQueue, SensorServiceProxy {
     bool offersProxy = true;
     std::function<void()> onInterruption, onInvalidation, timeOut;
     std::function<void(const ConnectionError&)> onProxyError;
-    std::function<void(std::string)> replyTo;
+    std::function<void(ReplyBytes)> replyTo;
     std::chrono::nanoseconds now{0}, timeOutAt{0};
 
     template <typename T> T copy(const T& field) {
@@ -76,7 +76,7 @@ struct FetchWorld final : DelayedWorkQueue, SensorServiceProxy {
         if (due)
             due();
     }
-    void fetchSnapshotWithReply(std::function<void(std::string)> reply) override {
+    void fetchSnapshotWithReply(std::function<void(ReplyBytes)> reply) override {
         keep("fetch", replyTo, std::move(reply));
     }
     SensorServiceClient::Completion completion() {

@@ -146,4 +146,7 @@ TEST(CollectorSmc, WithoutAnSmcItsFieldsStayAbsent) {
     EXPECT_TRUE(snapshot.fans.empty());
     sources.openSMC = nullptr;
     EXPECT_EQ(collectSnapshot(sources), snapshot);
+    SensorSnapshot bare = collectSnapshot({}); // no source set
+    EXPECT_FALSE(bare.processorName || bare.gpu);
+    EXPECT_GT(bare.timestamp, 0);
 }

@@ -1,7 +1,8 @@
 #include "ElfNotes.h"
 
+#include "FileDescriptor.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <elf.h>
 #include <string_view>
@@ -29,20 +30,7 @@ class File {
     }
 
     bool read(std::uint64_t offset, std::uint64_t length, void* into) const {
-        if (!contains(offset, length))
-            return false;
-        auto* bytes = static_cast<char*>(into);
-        while (length > 0) {
-            ssize_t got = pread(fd_, bytes, length, static_cast<off_t>(offset));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                return false;
-            bytes += got;
-            offset += static_cast<std::uint64_t>(got);
-            length -= static_cast<std::uint64_t>(got);
-        }
-        return true;
+        return contains(offset, length) && readAt(fd_, offset, into, length);
     }
 
     std::optional<std::string> read(std::uint64_t offset, std::uint64_t length) const {

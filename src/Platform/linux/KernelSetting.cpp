@@ -5,11 +5,7 @@
 #include <optional>
 #include <string>
 
-namespace {
-
-// The processor's name as the kernel reports it: the first "model name" line.
-std::optional<std::string> cpuModelName() {
-    std::ifstream cpuinfo("/proc/cpuinfo");
+std::optional<std::string> cpuModelName(std::istream& cpuinfo) {
     std::string line;
     while (std::getline(cpuinfo, line)) {
         if (line.rfind("model name", 0) != 0)
@@ -17,18 +13,20 @@ std::optional<std::string> cpuModelName() {
         auto colon = line.find(':');
         if (colon == std::string::npos)
             return std::nullopt;
-        auto start = line.find_first_not_of(" \t", colon + 1);
-        return start == std::string::npos ? std::string() : line.substr(start);
+        // The kernel writes "model name\t: " and then the name as it is, spaces and all.
+        auto start = colon + 1;
+        if (start < line.size() && line[start] == ' ')
+            ++start;
+        return line.substr(start);
     }
     return std::nullopt;
 }
 
-} // namespace
-
 int readKernelSetting(const char* name, void* buffer, std::size_t* size) {
     if (!name || !size || std::strcmp(name, "machdep.cpu.brand_string") != 0)
         return -1;
-    auto value = cpuModelName();
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    auto value = cpuModelName(cpuinfo);
     if (!value)
         return -1;
     std::size_t needed = value->size() + 1;

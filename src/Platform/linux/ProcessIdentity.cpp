@@ -6,6 +6,7 @@
 #include "ElfNotes.h"
 #include "FileDescriptor.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <ctime>
@@ -14,7 +15,6 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
@@ -30,6 +30,9 @@ extern "C" {
 #endif
 
 namespace {
+
+// Far above what our signer writes; a hostile trailer cannot make us read more.
+constexpr std::size_t largestSignatureBytes = 64 * 1024;
 
 // What a file holds can change only with its size, modification or change time; the
 // change time no process can set back.
@@ -92,24 +95,41 @@ std::optional<CodeIdentity> identityOfNotes(const std::vector<ElfNote>& notes) {
     return identitynote::decodePayload(found->payload);
 }
 
+bool isShortage(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOMEM || error == ENOBUFS;
+}
+
 // The identity of the signed program in `fd`: the rest from the signer's certificate,
 // identifier and entitlements from the note in the bytes it signed, which alone are
-// parsed. A file system in user space could show us other bytes than it runs, so no
+// parsed. The file is read, not mapped, so that checking a large program does not swell
+// our memory. A file system in user space could show us other bytes than it runs, so no
 // program from one has an identity.
 std::optional<CodeIdentity> verifiedIdentity(int fd, const struct stat& status) {
     struct statfs fileSystem {};
-    if (fstatfs(fd, &fileSystem) != 0 || fileSystem.f_type == FUSE_SUPER_MAGIC ||
-        status.st_size <= 0)
+    if (fstatfs(fd, &fileSystem) != 0 || fileSystem.f_type == FUSE_SUPER_MAGIC)
         return std::nullopt;
-    const auto size = std::size_t(status.st_size);
-    void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (mapped == MAP_FAILED)
+    const auto size = std::uint64_t(status.st_size);
+    std::string trailer(programsignature::trailerBytes, '\0');
+    if (size < trailer.size() || !readAt(fd, size - trailer.size(), trailer.data(), trailer.size()))
         return std::nullopt;
-    auto file = programsignature::split({static_cast<const char*>(mapped), size});
-    auto signer = file ? programsignature::verify(file->content, file->signature, signingAnchor())
-                       : std::nullopt;
-    auto notes = signer ? readElfNotes(fd, file->content.size()) : std::nullopt;
-    munmap(mapped, size);
+    auto length = programsignature::signatureLength(trailer);
+    if (!length || *length > largestSignatureBytes || *length > size - trailer.size())
+        return std::nullopt;
+    const std::uint64_t contentSize = size - trailer.size() - *length;
+    std::string signature(*length, '\0');
+    if (!readAt(fd, contentSize, signature.data(), signature.size()))
+        return std::nullopt;
+    std::uint64_t offset = 0;
+    auto signer = programsignature::verify(
+        [&](char* into, std::size_t wanted) -> long {
+            wanted = std::size_t(std::min<std::uint64_t>(wanted, contentSize - offset));
+            if (wanted > 0 && !readAt(fd, offset, into, wanted))
+                return -1;
+            offset += wanted;
+            return long(wanted);
+        },
+        signature, signingAnchor());
+    auto notes = signer ? readElfNotes(fd, contentSize) : std::nullopt;
     auto identity = notes ? identityOfNotes(*notes) : std::nullopt;
     if (!identity)
         return std::nullopt;
@@ -119,66 +139,89 @@ std::optional<CodeIdentity> verifiedIdentity(int fd, const struct stat& status) 
     return identity;
 }
 
-// Whether the process `pidfd` holds still exists, so its pid has not passed to another.
-bool stillRunning(int pidfd) {
-    return pidfd_send_signal(pidfd, 0, nullptr, 0) == 0;
-}
-
-bool heldProcessSatisfies(int pidfd, pid_t pid, uid_t uid, std::string_view requirement) {
-    if (uid != geteuid())
-        return false;
-    auto identity = codeIdentityOfProcess(pid);
-    return identity && stillRunning(pidfd) && satisfies(*identity, requirement);
-}
-
-} // namespace
-
-std::optional<CodeIdentity> codeIdentityOfExecutable(const std::filesystem::path& executable) {
+// The identity of the program at `executable`; `shortage` is set when the check ran
+// short of descriptors, and then says nothing.
+std::optional<CodeIdentity> identityOfExecutable(const std::filesystem::path& executable,
+                                                 bool& shortage) {
     struct stat status {};
     if (stat(executable.c_str(), &status) == 0)
         if (auto known = verifiedFiles().find(versionOf(status)))
             return *known;
     // Non-blocking, so that a FIFO in place of a program cannot stall the caller.
     FileDescriptor file(open(executable.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!file || fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
+    if (!file) {
+        shortage = isShortage(errno);
+        return std::nullopt;
+    }
+    if (fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
         return std::nullopt;
     auto identity = verifiedIdentity(file.get(), status);
     verifiedFiles().remember(status, identity);
     return identity;
 }
 
+// The link leads to the very file the process runs, even if its path has been replaced
+// or removed since.
+std::filesystem::path executableOf(pid_t pid) {
+    return "/proc/" + std::to_string(pid) + "/exe";
+}
+
+// Whether the process `pidfd` holds still exists, so its pid has not passed to another.
+bool stillRunning(int pidfd) {
+    return pidfd_send_signal(pidfd, 0, nullptr, 0) == 0;
+}
+
+PeerCheck checkHeldProcess(int pidfd, pid_t pid, uid_t uid, std::string_view requirement) {
+    if (uid != geteuid())
+        return PeerCheck::refused;
+    bool shortage = false;
+    auto identity = identityOfExecutable(executableOf(pid), shortage);
+    if (shortage)
+        return PeerCheck::undecided;
+    return identity && stillRunning(pidfd) && satisfies(*identity, requirement)
+               ? PeerCheck::satisfied
+               : PeerCheck::refused;
+}
+
+} // namespace
+
+std::optional<CodeIdentity> codeIdentityOfExecutable(const std::filesystem::path& executable) {
+    bool shortage = false;
+    return identityOfExecutable(executable, shortage);
+}
+
 std::optional<CodeIdentity> codeIdentityOfProcess(pid_t pid) {
     if (pid <= 0)
         return std::nullopt;
-    // The link leads to the very file the process runs, even if its path has been
-    // replaced or removed since.
-    return codeIdentityOfExecutable("/proc/" + std::to_string(pid) + "/exe");
+    return codeIdentityOfExecutable(executableOf(pid));
 }
 
-bool socketPeerSatisfies(int socket, std::string_view requirement) {
+PeerCheck checkSocketPeer(int socket, std::string_view requirement) {
     ucred credentials{};
     socklen_t length = sizeof credentials;
     if (getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0 ||
         length != sizeof credentials || credentials.pid <= 0)
-        return false;
+        return PeerCheck::refused;
     int pidfd = -1;
     length = sizeof pidfd;
     if (getsockopt(socket, SOL_SOCKET, SO_PEERPIDFD, &pidfd, &length) != 0) {
         if (errno != ENOPROTOOPT)
-            return false;
-        pidfd = -1; // an older kernel: the peer's pid, held from now on
+            return isShortage(errno) ? PeerCheck::undecided : PeerCheck::refused;
+        pidfd = -1; // an older kernel: the pid, held from now on
     }
     FileDescriptor held(pidfd);
-    return peerSatisfies(credentials.pid, credentials.uid, requirement, held.get());
+    return checkPeer(credentials.pid, credentials.uid, requirement, held.get());
 }
 
-bool peerSatisfies(pid_t pid, uid_t uid, std::string_view requirement, int pidfd) {
+PeerCheck checkPeer(pid_t pid, uid_t uid, std::string_view requirement, int pidfd) {
     if (pid <= 0)
-        return false;
+        return PeerCheck::refused;
     FileDescriptor opened;
     if (pidfd < 0) {
         opened.reset(pidfd_open(pid, 0));
+        if (!opened)
+            return isShortage(errno) ? PeerCheck::undecided : PeerCheck::refused;
         pidfd = opened.get();
     }
-    return pidfd >= 0 && heldProcessSatisfies(pidfd, pid, uid, requirement);
+    return checkHeldProcess(pidfd, pid, uid, requirement);
 }
