@@ -164,6 +164,22 @@ TEST_F(HandStartedAgent, IntrudersAreRefusedWithoutAByte) {
     }
 }
 
+// Each call counts as its writer's: a connection this admitted program made, shared with
+// a program that is not admitted and writes a call on it, is closed without a reply.
+TEST_F(HandStartedAgent, ACallWrittenByAnotherProgramIsRefused) {
+    auto client = greetedClient();
+    BackgroundProcess writer = BackgroundProcess::fork([&] {
+        if (dup2(client->descriptor(), 1) != 1)
+            return 90;
+        // The shell, still running when its call is read, writes the call itself.
+        execl("/bin/sh", "sh", "-c", R"(printf '\027\0\0\0fetchSnapshotWithReply:'; exec sleep 60)",
+              nullptr);
+        return 91;
+    });
+    EXPECT_EQ(client->readFrame(), std::nullopt);
+    EXPECT_TRUE(client->peerClosed());
+}
+
 TEST_F(HandStartedAgent, MisbehavingClientsDoNotDisturbOthers) {
     for (const std::string& bytes :
          {*frames::encodeFrame("rm -rf /"), frameHeader(1000) + "longer than any call",
