@@ -4,6 +4,7 @@
 #include <climits>
 #include <memory>
 #include <openssl/cms.h>
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
@@ -156,6 +157,11 @@ std::optional<std::size_t> signatureLength(std::string_view trailer) {
 
 std::optional<Signer> verify(const ContentReader& content, std::string_view signature,
                              std::string_view anchor) {
+    // No configuration file: one named in the environment could load modules into us.
+    static const bool initialised =
+        OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG | OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+    if (!initialised)
+        return std::nullopt;
     auto signer = verifyOrFail(content, signature, anchor);
     // What failed is of no use to us, and must not pile up in the thread's error queue.
     ERR_clear_error();
