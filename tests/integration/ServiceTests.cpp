@@ -231,6 +231,8 @@ TEST(PassedSocket, AgentServesOnTheSocketItIsHanded) {
     sockaddr_un address = *unixAddress(runtime.socketPath());
     ASSERT_EQ(bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(listen(listening, 16), 0);
+    int enable = 1; // as our socket unit asks of the service manager
+    ASSERT_EQ(setsockopt(listening, SOL_SOCKET, SO_PASSCRED, &enable, sizeof enable), 0);
     ino_t before = statOf(runtime.socketPath()).st_ino;
 
     BackgroundProcess agent = BackgroundProcess::fork([&] {

@@ -418,6 +418,12 @@ bool ServiceListener::Impl::admit(FileDescriptor& fd) {
         fd.reset();
         return true;
     }
+    // A connection made before we asked the listening socket for them does not inherit
+    // pidfds with each message.
+    if (!enableSenderRecords(fd.get())) {
+        fd.reset();
+        return true;
+    }
     // Before the delegate hears of it. Without a requirement nobody is admitted.
     PeerCheck check = checkSocketPeer(fd.get(), requirement);
     if (check == PeerCheck::undecided)
