@@ -178,13 +178,19 @@ bool Channel::connectToService() {
     auto path = serviceSocketPath(serviceName_);
     if (!path)
         return false;
-    FileDescriptor fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    // Blocking, so that connecting waits while the service's backlog is full: a busy
+    // service is not an absent one. Each wait is short, so invalidating still ends it;
+    // once connected, every transfer asks not to wait.
+    FileDescriptor fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    timeval wait{0, 100'000};
     // Set before connecting, so the greeting already arrives with its sender attached.
-    if (!fd || !enableSenderRecords(fd.get()))
+    if (!fd || !enableSenderRecords(fd.get()) ||
+        setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait) != 0)
         return false;
     sockaddr_un address = *unixAddress(*path);
-    if (connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        return false;
+    while (connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        if ((errno != EAGAIN && errno != EINTR) || isInvalidated())
+            return false;
     socket_ = std::move(fd);
     return true;
 }
