@@ -1,8 +1,11 @@
-// The functions the agent resolves, with the real library's C signatures, answering from
-// a device table. Plain C data only, so that the library really unloads on its last dlclose.
-#include "FakeNvml.h"
-
+// Stands in for NVIDIA's management library: the functions the agent resolves, with the
+// real library's C signatures and return codes. Each load takes its devices from
+// FAKE_NVML_GPUS: a busy percent per device, "lost" for one that does not answer, and
+// "noinit" or "nocount" for a library whose init or device count fails. Plain C data only,
+// so that the library really unloads on its last dlclose.
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -13,58 +16,56 @@ struct Device {
 
 Device devices[8];
 unsigned int deviceCount = 0;
-int initResult = fakeNvmlSuccess, countResult = fakeNvmlSuccess;
-int initialisations = 0; // as the real library counts nested inits
+int initResult = 0, countResult = 0; // NVML_SUCCESS
+int initialisations = 0;             // as the real library counts nested inits
 
 } // namespace
 
 extern "C" {
 
-void fakeNvmlReset(int init, int count) {
-    deviceCount = initialisations = 0;
-    initResult = init;
-    countResult = count;
+[[gnu::constructor]] static void readDevices() {
+    const char* text = std::getenv("FAKE_NVML_GPUS");
+    char word[16];
+    int used = 0;
+    while (text && deviceCount < 8 && std::sscanf(text, "%15s%n", word, &used) == 1) {
+        text += used;
+        if (std::strcmp(word, "noinit") == 0)
+            initResult = 9; // NVML_ERROR_DRIVER_NOT_LOADED
+        else if (std::strcmp(word, "nocount") == 0)
+            countResult = 999; // NVML_ERROR_UNKNOWN
+        else // NVML_ERROR_GPU_IS_LOST for one that does not answer
+            devices[deviceCount++] = {unsigned(std::atoi(word)), std::strcmp(word, "lost") ? 0 : 15};
+    }
 }
 
-void fakeNvmlAddDevice(unsigned int gpuPercent, int queryResult) {
-    if (deviceCount < 8)
-        devices[deviceCount++] = Device{gpuPercent, queryResult};
-}
-
-int fakeNvmlInitsLeft() {
-    return initialisations;
-}
-
-[[gnu::constructor]] static void addDeviceFromEnvironment() {
-    if (const char* percent = std::getenv("FAKE_NVML_GPU_PERCENT"))
-        fakeNvmlAddDevice(unsigned(std::atoi(percent)), fakeNvmlSuccess);
+// An init never shut down would leave the real library running after its user is done.
+[[gnu::destructor]] static void checkShutDown() {
+    if (initialisations != 0)
+        std::abort();
 }
 
 int nvmlInit_v2() {
-    initialisations += initResult == fakeNvmlSuccess;
+    initialisations += initResult == 0;
     return initResult;
 }
 
 int nvmlShutdown() {
-    return --initialisations < 0 ? fakeNvmlUninitialized : fakeNvmlSuccess;
+    --initialisations;
+    return 0;
 }
 
 int nvmlDeviceGetCount_v2(unsigned int* count) {
-    if (initialisations > 0 && countResult == fakeNvmlSuccess)
-        *count = deviceCount;
-    return initialisations > 0 ? countResult : fakeNvmlUninitialized;
+    *count = deviceCount;
+    return countResult;
 }
 
 int nvmlDeviceGetHandleByIndex_v2(unsigned int index, Device** device) {
     *device = &devices[index];
-    return initialisations > 0 ? fakeNvmlSuccess : fakeNvmlUninitialized;
+    return 0;
 }
 
 int nvmlDeviceGetUtilizationRates(Device* device, unsigned int utilization[2]) {
-    if (initialisations <= 0)
-        return fakeNvmlUninitialized;
-    if (device->queryResult == fakeNvmlSuccess)
-        utilization[0] = device->gpuPercent; // gpu, then memory
+    utilization[0] = device->gpuPercent; // gpu, then memory
     return device->queryResult;
 }
 }
