@@ -1,5 +1,5 @@
-// The client end of the connection against a service this test plays by hand. This test
-// program carries the plugin app's identity and requires it of the service it reaches.
+// The client end of the connection against a service this test plays by hand, with the
+// plugin app's identity, which it requires of the service too.
 #include "Platform/ServiceConnection.h"
 #include "Platform/linux/UnixSocket.h"
 #include "Shared/ServiceContract.h"
@@ -105,22 +105,17 @@ TEST_F(ClientConnection, RepliesComeInCallOrderUntilOneIsTooLargeOrTheConnection
 }
 
 TEST_F(ClientConnection, RefusedOrAbsentServiceIsNeverHeardAndInvalidates) {
-    const std::pair<const char*, std::string_view> refusals[] = {
-        {"closing before its greeting", ""},
-        {"greeting as another service", "another.service"},
-        {"not listening", ""},
-    };
-    for (const auto& [name, greeting] : refusals) {
-        if (name == std::string("not listening"))
+    // Closing before its greeting, greeting as another service, not listening at all.
+    for (std::string_view greeting : {"", "another.service", "none"}) {
+        if (greeting == "none")
             listening.reset();
         auto connection = connect();
-        FileDescriptor peer = listening ? accepted() : FileDescriptor();
-        if (!greeting.empty()) {
+        if (FileDescriptor peer = listening ? accepted() : FileDescriptor();
+            peer && !greeting.empty()) {
             greet(peer, greeting);
             sendBytes(peer, *frames::encodeFrame("sensor data"));
         }
-        peer.reset();
-        EXPECT_EQ(waitFor(1), Log{"invalidated"}) << name;
+        EXPECT_EQ(waitFor(1), Log{"invalidated"}) << greeting;
     }
     EXPECT_FALSE(onCallersThread);
 }

@@ -33,8 +33,8 @@ struct ScriptedAgent final : ServiceListenerDelegate, SensorServiceProtocol {
         snapshot.protocolVersion = behaviour == "version" ? value : 1;
         snapshot.pluginVersion = "0.0.1";
         snapshot.pluginBuild = 7;
-        std::string data = behaviour == "garbage" ? "\x01\xFF{not json at all"
-                                                  : *encodeCompact(snapshot);
+        std::string data =
+            behaviour == "garbage" ? "\x01\xFF{not json at all" : *encodeCompact(snapshot);
         if (behaviour == "padded")
             data.resize(std::size_t(value), ' ');
         if (behaviour == "dies")

@@ -33,8 +33,9 @@ extern "C" {
             initResult = 9; // NVML_ERROR_DRIVER_NOT_LOADED
         else if (std::strcmp(word, "nocount") == 0)
             countResult = 999; // NVML_ERROR_UNKNOWN
-        else // NVML_ERROR_GPU_IS_LOST for one that does not answer
-            devices[deviceCount++] = {unsigned(std::atoi(word)), std::strcmp(word, "lost") ? 0 : 15};
+        else                   // NVML_ERROR_GPU_IS_LOST for one that does not answer
+            devices[deviceCount++] = {unsigned(std::atoi(word)),
+                                      std::strcmp(word, "lost") ? 0 : 15};
     }
 }
 

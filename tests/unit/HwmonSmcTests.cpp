@@ -66,11 +66,10 @@ TEST(HwmonSmc, ReadingsDecodeBackAndUnparsableOnesAreMissingKeys) {
     FakeHwmon tree;
     tree.addChip(0, "platform/applesmc.768",
                  {"name=applesmc", "temp1_label=Ta01", "temp1_input=47001", "temp2_label=Ta02",
-                  "temp2_input=-5000", "temp3_label=Ta03", "temp3_input=255996",
-                  "temp4_label=Ta04", "temp4_input=0", "temp5_label=Ta05", "temp5_input=61.5",
-                  "temp6_label=Ta06", "temp6_input=+61000", "temp7_label=Ta07",
-                  "temp7_input=99999999999999999999", "fan1_input=16383", "fan2_input=16384",
-                  "fan3_input=0", "fan4_input=12x"},
+                  "temp2_input=-5000", "temp3_label=Ta03", "temp3_input=255996", "temp4_label=Ta04",
+                  "temp4_input=0", "temp5_label=Ta05", "temp5_input=61.5", "temp6_label=Ta06",
+                  "temp6_input=+61000", "temp7_label=Ta07", "temp7_input=99999999999999999999",
+                  "fan1_input=16383", "fan2_input=16384", "fan3_input=0", "fan4_input=12x"},
                  true);
     // A temperature of 0 is all-zero bytes, which a temperature key cannot hold.
     expectReadings(*openOn(tree), "Ta01=47.001 Ta02=-5 Ta03=255.996 Ta04 Ta05 Ta06 Ta07 "

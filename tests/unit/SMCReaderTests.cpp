@@ -36,10 +36,10 @@ TEST(SMCReader, DecodesByExactTypeAndTakesZeroOnlyForFanCountAndSpeeds) {
     };
     for (const auto& [key, type, bytes, value] : cases)
         EXPECT_EQ(read(key, type, bytes), value) << key << " " << type << " " << bytes.size();
-    const std::pair<const char*, double> fixed[] = {
-        {"sp1e", 16384}, {"sp3c", 4096}, {"sp4b", 2048}, {"sp5a", 1024}, {"sp69", 512},
-        {"sp78", 256},   {"sp87", 128},  {"sp96", 64},   {"spa5", 32},   {"spb4", 16},
-        {"spf0", 1}};
+    const std::pair<const char*, double> fixed[] = {{"sp1e", 16384}, {"sp3c", 4096}, {"sp4b", 2048},
+                                                    {"sp5a", 1024},  {"sp69", 512},  {"sp78", 256},
+                                                    {"sp87", 128},   {"sp96", 64},   {"spa5", 32},
+                                                    {"spb4", 16},    {"spf0", 1}};
     for (auto [type, divisor] : fixed)
         EXPECT_EQ(read("TEST", type, {0xFF, 0x01}), 65281.0 / divisor) << type;
 }

@@ -24,8 +24,8 @@ void setFloats(SimulatedSMC& smc, const std::string& readings) {
 
 TEST(TemperatureKeys, FamilyListsForAppleChipsIntelListsForAnyOtherName) {
     const std::tuple<std::optional<std::string>, std::size_t, std::size_t> families[] = {
-        {"Apple M1", 10, 4}, {"Apple M2 Max", 12, 2}, {"Apple M10", 0, 0},
-        {"Apple M6", 0, 0},  {none, 0, 0},            {"apple M1", 26, 5},
+        {"Apple M1", 10, 4}, {"Apple M2 Max", 12, 2}, {"Apple M10", 0, 0}, {"Apple M6", 0, 0},
+        {none, 0, 0},        {"apple M1", 26, 5},
     };
     for (const auto& [name, cpu, gpu] : families)
         EXPECT_EQ(std::pair(cpuTemperatureKeys(name).size(), gpuTemperatureKeys(name).size()),
@@ -38,9 +38,9 @@ TEST(TemperatureKeys, MeanOfTheReadingsFromTenToOneHundredTwenty) {
     setFloats(smc, "Tlo0=10 Thi0=120 Tlo-=9.99 Thi+=120.01 Tinf=inf Tnan=nan");
     auto reader = smc.openReader();
     using Keys = std::vector<std::string>;
-    EXPECT_EQ(averageTemperature(Keys{"Tlo-", "Tlo0", "Thi+", "Tinf", "Thi0", "Tnan", "Tmis"},
-                                 *reader),
-              65.0);
+    EXPECT_EQ(
+        averageTemperature(Keys{"Tlo-", "Tlo0", "Thi+", "Tinf", "Thi0", "Tnan", "Tmis"}, *reader),
+        65.0);
     EXPECT_EQ(averageTemperature(Keys{"Tmis", "Tlo-"}, *reader), none);
 }
 
