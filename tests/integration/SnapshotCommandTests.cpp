@@ -1,10 +1,12 @@
 #include "Agent/AgentMain.h"
+#include "Platform/KernelSetting.h"
 #include "Shared/SnapshotJSON.h"
 #include "support/ServiceHarness.h"
 
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <fstream>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -23,10 +25,10 @@ TEST(SnapshotCommand, PrintsOneObjectAndALineFeedOrNothingWhenItCannotBeEncoded)
     fs::create_directories(dir);
     fs::create_symlink(FAKE_NVML_PATH, dir / "libnvidia-ml.so.1");
     ::setenv("LD_LIBRARY_PATH", dir.c_str(), 1);
-    ::setenv("FAKE_NVML_GPUS", "100", 1);
+    ::setenv("FAKE_NVML_GPU_PERCENT", "100", 1);
     ChildResult run = runChild(AGENT_PATH, {"first", "--snapshot", "last"});
     ::unsetenv("LD_LIBRARY_PATH");
-    ::unsetenv("FAKE_NVML_GPUS");
+    ::unsetenv("FAKE_NVML_GPU_PERCENT");
     fs::remove_all(dir);
     EXPECT_EQ(std::tuple(run.exitStatus, run.err), std::tuple(0, "")) << run.err;
     EXPECT_TRUE(run.out.ends_with("}\n")) << run.out;
@@ -34,6 +36,8 @@ TEST(SnapshotCommand, PrintsOneObjectAndALineFeedOrNothingWhenItCannotBeEncoded)
     ASSERT_TRUE(snapshot);
     EXPECT_EQ(std::tuple(snapshot->pluginVersion, snapshot->pluginBuild),
               std::tuple(PLUGIN_VERSION, PLUGIN_BUILD));
+    std::ifstream cpuinfo("/proc/cpuinfo"); // read through the two-call kernel setting
+    EXPECT_EQ(snapshot->processorName, cpuModelName(cpuinfo));
     EXPECT_NEAR(snapshot->timestamp, double(std::time(nullptr)) - 978307200.0, 5.0); // from 2001
     // No real GPU is busier than 100 %, so this is the fake's reading whatever else is here.
     EXPECT_EQ(snapshot->gpu, GPUReading({100.0, std::nullopt, std::nullopt}));

@@ -1,43 +1,14 @@
 // Stands in for NVIDIA's management library: the functions the agent resolves, with the
-// real library's C signatures and return codes. Each load takes its devices from
-// FAKE_NVML_GPUS: a busy percent per device, "lost" for one that does not answer, and
-// "noinit" or "nocount" for a library whose init or device count fails. Plain C data only,
-// so that the library really unloads on its last dlclose.
-#include <cstdio>
+// real library's C signatures, and one device as busy as FAKE_NVML_GPU_PERCENT says.
 #include <cstdlib>
-#include <cstring>
 
 namespace {
 
-struct Device {
-    unsigned int gpuPercent;
-    int queryResult;
-};
-
-Device devices[8];
-unsigned int deviceCount = 0;
-int initResult = 0, countResult = 0; // NVML_SUCCESS
-int initialisations = 0;             // as the real library counts nested inits
+int initialisations = 0; // as the real library counts nested inits
 
 } // namespace
 
 extern "C" {
-
-[[gnu::constructor]] static void readDevices() {
-    const char* text = std::getenv("FAKE_NVML_GPUS");
-    char word[16];
-    int used = 0;
-    while (text && deviceCount < 8 && std::sscanf(text, "%15s%n", word, &used) == 1) {
-        text += used;
-        if (std::strcmp(word, "noinit") == 0)
-            initResult = 9; // NVML_ERROR_DRIVER_NOT_LOADED
-        else if (std::strcmp(word, "nocount") == 0)
-            countResult = 999; // NVML_ERROR_UNKNOWN
-        else                   // NVML_ERROR_GPU_IS_LOST for one that does not answer
-            devices[deviceCount++] = {unsigned(std::atoi(word)),
-                                      std::strcmp(word, "lost") ? 0 : 15};
-    }
-}
 
 // An init never shut down would leave the real library running after its user is done.
 [[gnu::destructor]] static void checkShutDown() {
@@ -46,8 +17,8 @@ extern "C" {
 }
 
 int nvmlInit_v2() {
-    initialisations += initResult == 0;
-    return initResult;
+    ++initialisations;
+    return 0; // NVML_SUCCESS
 }
 
 int nvmlShutdown() {
@@ -56,17 +27,18 @@ int nvmlShutdown() {
 }
 
 int nvmlDeviceGetCount_v2(unsigned int* count) {
-    *count = deviceCount;
-    return countResult;
-}
-
-int nvmlDeviceGetHandleByIndex_v2(unsigned int index, Device** device) {
-    *device = &devices[index];
+    *count = 1;
     return 0;
 }
 
-int nvmlDeviceGetUtilizationRates(Device* device, unsigned int utilization[2]) {
-    utilization[0] = device->gpuPercent; // gpu, then memory
-    return device->queryResult;
+int nvmlDeviceGetHandleByIndex_v2(unsigned int, void** device) {
+    *device = nullptr;
+    return 0;
+}
+
+int nvmlDeviceGetUtilizationRates(void*, unsigned int utilization[2]) {
+    const char* percent = std::getenv("FAKE_NVML_GPU_PERCENT");
+    utilization[0] = percent ? unsigned(std::atoi(percent)) : 0; // gpu, then memory
+    return 0;
 }
 }
