@@ -43,11 +43,3 @@ TEST(SMCReader, DecodesByExactTypeAndTakesZeroOnlyForFanCountAndSpeeds) {
     for (auto [type, divisor] : fixed)
         EXPECT_EQ(read("TEST", type, {0xFF, 0x01}), 65281.0 / divisor) << type;
 }
-
-TEST(SMCReader, ReadsAKeyInTwoCallsAndClosesWhenReleased) {
-    EXPECT_EQ(SMCReader::open(nullptr), nullptr);
-    SimulatedSMC smc;
-    smc.set("FNum", "ui8 ", {2});
-    EXPECT_EQ(smc.openReader()->readValue("FNum"), 2.0);
-    EXPECT_EQ(smc.log, (std::vector<std::string>{"open", "9 FNum", "5 FNum", "close"}));
-}
