@@ -14,8 +14,11 @@
 
 namespace {
 
-class ScriptedAgent final : public ServiceListenerDelegate, public SensorServiceProtocol {
-  public:
+struct ScriptedAgent final : ServiceListenerDelegate, SensorServiceProtocol {
+    SerialQueue& queue;
+    const std::string behaviour;
+    const long long value;
+
     ScriptedAgent(SerialQueue& queue, std::string behaviour, long long value)
         : queue(queue), behaviour(std::move(behaviour)), value(value) {}
 
@@ -27,28 +30,18 @@ class ScriptedAgent final : public ServiceListenerDelegate, public SensorService
 
     void fetchSnapshotWithReply(std::function<void(std::string data)> reply) override {
         SensorSnapshot snapshot;
+        snapshot.protocolVersion = behaviour == "version" ? value : 1;
         snapshot.pluginVersion = "0.0.1";
         snapshot.pluginBuild = 7;
-        if (behaviour == "version")
-            snapshot.protocolVersion = value;
-        std::string data = *encodeCompact(snapshot);
+        std::string data =
+            behaviour == "garbage" ? "\x01\xFF{not json at all" : *encodeCompact(snapshot);
         if (behaviour == "padded")
             data.resize(std::size_t(value), ' ');
-        if (behaviour == "garbage")
-            data = "\x01\xFF{not json at all";
         if (behaviour == "dies")
             std::_Exit(0);
-        if (behaviour == "slow")
-            queue.asyncAfter(std::chrono::milliseconds(value),
-                             std::make_shared<WorkItem>([reply, data] { reply(data); }));
-        else
-            reply(data);
+        queue.asyncAfter(std::chrono::milliseconds(behaviour == "slow" ? value : 0),
+                         std::make_shared<WorkItem>([reply, data] { reply(data); }));
     }
-
-  private:
-    SerialQueue& queue;
-    const std::string behaviour;
-    const long long value;
 };
 
 } // namespace

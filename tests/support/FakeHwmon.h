@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <system_error>
 #include <vector>
 
 inline void writeFile(const std::filesystem::path& file, const std::string& bytes) {
@@ -15,41 +14,31 @@ inline void writeFile(const std::filesystem::path& file, const std::string& byte
 // chip's hwmonN directory under its device in devices/, and class/hwmon/hwmonN a relative
 // link to it. Removed when destroyed; not to be copied.
 struct FakeHwmon {
-    using Attributes = std::vector<std::string>; // "name=value"
-    // Most drivers keep a chip's attributes in hwmonN/; some (applesmc) on their device.
-    enum class Place { hwmonDir, deviceDir };
+    std::string made = (std::filesystem::temp_directory_path() / "hwmon-XXXXXX").string();
+    const std::filesystem::path root = ::mkdtemp(made.data());
 
-    const std::filesystem::path root = [] {
-        std::string path = (std::filesystem::temp_directory_path() / "hwmon-XXXXXX").string();
-        if (!::mkdtemp(path.data()))
-            throw std::system_error(errno, std::generic_category(), "mkdtemp");
-        std::filesystem::create_directories(path + "/class/hwmon");
-        return path;
-    }();
-
-    ~FakeHwmon() {
-        std::error_code ignored;
-        std::filesystem::remove_all(root, ignored);
-    }
+    ~FakeHwmon() { std::filesystem::remove_all(root); }
 
     std::filesystem::path classDir() const { return root / "class/hwmon"; }
 
-    // Chip hwmonN of the device at devices/<devicePath>, each attribute written as sysfs
-    // shows it (the text and a line feed). Returns the directory that holds them.
+    // Chip hwmonN of the device at devices/<devicePath>, each "name=value" written as sysfs
+    // shows it, in hwmonN/ or, as applesmc keeps them, on the device. Returns where.
     std::filesystem::path addChip(unsigned n, const std::string& devicePath,
-                                  const Attributes& attributes, Place place = Place::hwmonDir) {
+                                  const std::vector<std::string>& attributes,
+                                  bool onDevice = false) {
         namespace fs = std::filesystem;
         std::string hwmon = "hwmon" + std::to_string(n);
         fs::path device = root / "devices" / devicePath, dir = device / "hwmon" / hwmon;
         fs::create_directories(dir);
+        fs::create_directories(classDir());
         fs::create_directory_symlink(fs::path("../../..") / device.filename(), dir / "device");
         fs::create_directory_symlink(fs::path("../../devices") / devicePath / "hwmon" / hwmon,
                                      classDir() / hwmon);
         for (const std::string& attribute : attributes) {
             auto equals = attribute.find('=');
-            writeFile((place == Place::deviceDir ? device : dir) / attribute.substr(0, equals),
+            writeFile((onDevice ? device : dir) / attribute.substr(0, equals),
                       attribute.substr(equals + 1) + "\n");
         }
-        return place == Place::deviceDir ? device : dir;
+        return onDevice ? device : dir;
     }
 };

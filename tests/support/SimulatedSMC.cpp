@@ -4,10 +4,12 @@
 #include <bit>
 #include <cstring>
 
-class SimulatedConnection final : public SmcTransport {
-  public:
-    explicit SimulatedConnection(SimulatedSMC& smc) : smc(smc) { smc.log.push_back("open"); }
-    ~SimulatedConnection() override { smc.log.push_back("close"); }
+namespace {
+
+struct Connection final : SmcTransport {
+    SimulatedSMC& smc;
+    explicit Connection(SimulatedSMC& smc) : smc(smc) { smc.log.push_back("open"); }
+    ~Connection() override { smc.log.push_back("close"); }
 
     std::int32_t call(std::uint32_t selector, const void* input, std::size_t inputSize,
                       void* output, std::size_t* outputSize) override {
@@ -21,10 +23,9 @@ class SimulatedConnection final : public SmcTransport {
         };
         return answerSmcCall(lookup, selector, input, inputSize, output, outputSize);
     }
-
-  private:
-    SimulatedSMC& smc;
 };
+
+} // namespace
 
 void SimulatedSMC::set(std::string_view key, std::string_view type,
                        const std::vector<std::uint8_t>& bytes) {
@@ -39,5 +40,5 @@ void SimulatedSMC::setFloat(std::string_view key, float value) {
 }
 
 std::unique_ptr<SMCReader> SimulatedSMC::openReader() {
-    return SMCReader::open(std::make_unique<SimulatedConnection>(*this));
+    return SMCReader::open(std::make_unique<Connection>(*this));
 }

@@ -13,7 +13,6 @@ TEST(SMCReader, DecodesByExactTypeAndTakesZeroOnlyForFanCountAndSpeeds) {
         std::optional<double> value;
     } cases[] = {
         {"TC0P", "sp78", {0x2F, 0x80}, 47.5},
-        {"TEST", "sp78", {0xFF, 0x00}, 255.0},
         {"TEST", "ui8 ", {0xC8}, 200.0},
         {"TEST", "ui16", {0x12}, 4608.0},
         {"TEST", "ui32", {0x81, 0x02, 0x03, 0x04}, 2164392708.0},
@@ -28,6 +27,7 @@ TEST(SMCReader, DecodesByExactTypeAndTakesZeroOnlyForFanCountAndSpeeds) {
         {"FNum", "ui8 ", {0}, 0.0},
         {"F0Mn", "fpe2", {0, 0}, none},
         {"FxAc", "fpe2", {0, 0}, none},
+        {"FNu", "ui8 ", {2}, none},
     };
     auto read = [](const char* key, const char* type, const Bytes& bytes) {
         SimulatedSMC smc;
@@ -36,22 +36,10 @@ TEST(SMCReader, DecodesByExactTypeAndTakesZeroOnlyForFanCountAndSpeeds) {
     };
     for (const auto& [key, type, bytes, value] : cases)
         EXPECT_EQ(read(key, type, bytes), value) << key << " " << type << " " << bytes.size();
-    const char* fixed[] = {"sp1e", "sp3c", "sp4b", "sp5a", "sp69",
-                           "sp87", "sp96", "spa5", "spb4", "spf0"};
-    const double divisors[] = {16384, 4096, 2048, 1024, 512, 128, 64, 32, 16, 1};
-    for (std::size_t i = 0; i < std::size(fixed); ++i)
-        EXPECT_EQ(read("TEST", fixed[i], {0xFF, 0x01}), 65281.0 / divisors[i]) << fixed[i];
-    EXPECT_EQ(fourCharCode("TC0P"), 0x54433050u); // the first character most significant
-}
-
-TEST(SMCReader, AsksOnlyForFourByteKeysAndClosesWhenReleased) {
-    EXPECT_EQ(SMCReader::open(nullptr), nullptr);
-    SimulatedSMC smc;
-    smc.set("FNum", "ui8 ", {2});
-    auto reader = smc.openReader();
-    for (const char* key : {"FNu", "FNumX", "F\xC3\xB1um"})
-        EXPECT_EQ(reader->readValue(key), std::nullopt) << key;
-    EXPECT_EQ(reader->readValue("FNum"), 2.0);
-    reader.reset();
-    EXPECT_EQ(smc.log, (std::vector<std::string>{"open", "9 FNum", "5 FNum", "close"}));
+    const std::pair<const char*, double> fixed[] = {{"sp1e", 16384}, {"sp3c", 4096}, {"sp4b", 2048},
+                                                    {"sp5a", 1024},  {"sp69", 512},  {"sp78", 256},
+                                                    {"sp87", 128},   {"sp96", 64},   {"spa5", 32},
+                                                    {"spb4", 16},    {"spf0", 1}};
+    for (auto [type, divisor] : fixed)
+        EXPECT_EQ(read("TEST", type, {0xFF, 0x01}), 65281.0 / divisor) << type;
 }
