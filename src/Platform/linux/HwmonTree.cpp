@@ -1,16 +1,14 @@
 #include "HwmonTree.h"
 
+#include "SmallFile.h"
+
 #include <algorithm>
 #include <charconv>
-#include <fcntl.h>
 #include <string_view>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr std::size_t attributeLimit = 64;
 
 // "<prefix>N<suffix>" with N a decimal number: N, else nothing.
 std::optional<unsigned> numberIn(std::string_view name, std::string_view prefix,
@@ -42,30 +40,6 @@ void listInputs(HwmonChip& chip) {
 }
 
 } // namespace
-
-std::optional<std::string> readSysfsAttribute(const fs::path& file) {
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    std::string text;
-    char buffer[attributeLimit + 1];
-    while (text.size() <= attributeLimit) {
-        ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count < 0) {
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (count == 0)
-            break;
-        text.append(buffer, std::size_t(count));
-    }
-    ::close(fd);
-    if (text.size() > attributeLimit)
-        return std::nullopt;
-    if (!text.empty() && text.back() == '\n')
-        text.pop_back();
-    return text;
-}
 
 std::vector<HwmonChip> findHwmonChips(const fs::path& classDir) {
     std::vector<std::pair<unsigned, fs::path>> entries;
