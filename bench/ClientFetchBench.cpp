@@ -7,6 +7,9 @@
 //                  for it, as the service manager's socket activation does
 //   coldFetchThroughSystemd  the same under a private systemd user manager running the
 //                  units made from the bundle; the agent is stopped before each fetch
+//   coldOneByteThroughSystemd  the same manager socket-activating a trivial service
+//                  that answers one byte: the mechanism's own floor
+// DbusCallBench.cpp adds D-Bus method calls to this program.
 // The program carries the plugin app's identity, so the agent admits it.
 #include "App/SensorServiceClient.h"
 #include "Shared/ServiceFrames.h"
@@ -225,12 +228,37 @@ bool allowUnlimitedStarts(PrivateUserManager& manager) {
     return manager.systemctl({"daemon-reload"}).exitStatus == 0;
 }
 
+// The trivial service's units: the same manager starts it on each connection; it answers
+// one byte and ends.
+bool installOneByteService(PrivateUserManager& manager) {
+    std::ofstream(manager.unitFolder() / "one-byte.socket")
+        << "[Socket]\nListenStream=%t/one-byte.sock\nSocketMode=0600\n"
+           "TriggerLimitIntervalSec=0\n";
+    std::ofstream(manager.unitFolder() / "one-byte.service")
+        << "[Unit]\nStartLimitIntervalSec=0\n[Service]\nExecStart=" ONE_BYTE_SERVICE "\n";
+    return manager.systemctl({"daemon-reload"}).exitStatus == 0 &&
+           manager.systemctl({"start", "one-byte.socket"}).exitStatus == 0;
+}
+
+// One private manager serves both cold benchmarks, so they share its every cost.
+PrivateUserManager* sharedManager(std::string& failure) {
+    static std::unique_ptr<PrivateUserManager> manager = [&failure] {
+        auto started = PrivateUserManager::start(
+            APP_BUNDLE, "com.quillmarsh.CorvanePlugin.Agent.plist", failure);
+        if (started && !(allowUnlimitedStarts(*started) && installOneByteService(*started))) {
+            failure = "cannot set up the units";
+            started.reset();
+        }
+        return started;
+    }();
+    return manager.get();
+}
+
 void coldFetchThroughSystemd(benchmark::State& state) {
     std::string failure;
-    auto manager =
-        PrivateUserManager::start(APP_BUNDLE, "com.quillmarsh.CorvanePlugin.Agent.plist", failure);
-    if (!manager || !allowUnlimitedStarts(*manager)) {
-        state.SkipWithError(manager ? "cannot lift the start limit" : failure.c_str());
+    PrivateUserManager* manager = sharedManager(failure);
+    if (!manager) {
+        state.SkipWithError(failure.c_str());
         return;
     }
     for (auto _ : state) {
@@ -245,5 +273,34 @@ void coldFetchThroughSystemd(benchmark::State& state) {
 }
 // Each iteration also stops the agent, untimed but slow: a fixed count keeps runs short.
 BENCHMARK(coldFetchThroughSystemd)->UseRealTime()->Unit(benchmark::kMicrosecond)->Iterations(40);
+
+// The floor of socket activation: connect, the manager starts the trivial service, one
+// byte back.
+void coldOneByteThroughSystemd(benchmark::State& state) {
+    std::string failure;
+    PrivateUserManager* manager = sharedManager(failure);
+    if (!manager) {
+        state.SkipWithError(failure.c_str());
+        return;
+    }
+    const sockaddr_un address =
+        addressOf(std::string(getenv("XDG_RUNTIME_DIR")) + "/one-byte.sock");
+    for (auto _ : state) {
+        state.PauseTiming();
+        bool stopped = manager->systemctl({"stop", "one-byte.service"}).exitStatus == 0;
+        state.ResumeTiming();
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        char byte = 0;
+        bool ok = stopped &&
+                  connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+                  readExactly(fd, &byte, 1);
+        close(fd);
+        if (!ok) {
+            state.SkipWithError("the trivial service did not answer");
+            break;
+        }
+    }
+}
+BENCHMARK(coldOneByteThroughSystemd)->UseRealTime()->Unit(benchmark::kMicrosecond)->Iterations(40);
 
 } // namespace
