@@ -12,6 +12,7 @@
 // DbusCallBench.cpp adds D-Bus method calls to this program.
 // The program carries the plugin app's identity, so the agent admits it.
 #include "App/SensorServiceClient.h"
+#include "ProcessCpu.h"
 #include "Shared/ServiceFrames.h"
 #include "Shared/SnapshotJSON.h"
 #include "support/PrivateUserManager.h"
@@ -110,6 +111,7 @@ void bareRoundTrip(benchmark::State& state) {
 
     std::string received(reply.size(), '\0');
     const sockaddr_un address = addressOf(path);
+    const double start = processorMicroseconds({getpid(), peer.pid()});
     for (auto _ : state) {
         int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         bool ok = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
@@ -121,6 +123,7 @@ void bareRoundTrip(benchmark::State& state) {
             break;
         }
     }
+    reportProcessorTime(state, start, {getpid(), peer.pid()});
 }
 BENCHMARK(bareRoundTrip)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
@@ -140,11 +143,13 @@ void warmFetch(benchmark::State& state) {
         state.SkipWithError("the agent did not serve");
         return;
     }
+    const double start = processorMicroseconds({getpid(), agent.pid()});
     for (auto _ : state)
         if (!fetchOnce()) {
             state.SkipWithError("a fetch failed");
             break;
         }
+    reportProcessorTime(state, start, {getpid(), agent.pid()});
 }
 BENCHMARK(warmFetch)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
