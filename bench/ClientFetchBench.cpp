@@ -12,6 +12,8 @@
 // DbusCallBench.cpp adds D-Bus method calls to this program.
 // The program carries the plugin app's identity, so the agent admits it.
 #include "App/SensorServiceClient.h"
+#include "Platform/linux/LaunchAgentUnits.h"
+#include "Platform/linux/SystemdAgentService.h"
 #include "ProcessCpu.h"
 #include "Shared/ServiceFrames.h"
 #include "Shared/SnapshotJSON.h"
@@ -218,12 +220,14 @@ void coldFetch(benchmark::State& state) {
 }
 BENCHMARK(coldFetch)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
+constexpr std::string_view plistName = "com.quillmarsh.CorvanePlugin.Agent.plist";
+
 // Lifts the limits on how often the socket may start the agent, for runs that start it
 // far more often than any person would.
-bool allowUnlimitedStarts(PrivateUserManager& manager) {
+bool allowUnlimitedStarts(PrivateUserManager& manager, const SystemdUnits& units) {
     const std::pair<std::string, const char*> dropIns[] = {
-        {manager.serviceUnit(), "[Unit]\nStartLimitIntervalSec=0\n"},
-        {manager.socketUnit(), "[Socket]\nTriggerLimitIntervalSec=0\n"}};
+        {units.serviceUnitName, "[Unit]\nStartLimitIntervalSec=0\n"},
+        {units.socketUnitName, "[Socket]\nTriggerLimitIntervalSec=0\n"}};
     std::error_code error;
     for (const auto& [unit, text] : dropIns) {
         std::filesystem::path folder = manager.unitFolder() / (unit + ".d");
@@ -233,8 +237,8 @@ bool allowUnlimitedStarts(PrivateUserManager& manager) {
     return manager.systemctl({"daemon-reload"}).exitStatus == 0;
 }
 
-// The trivial service's units: the same manager starts it on each connection; it answers
-// one byte and ends.
+// The trivial service's units: the same manager starts it on a connection; it answers
+// one byte.
 bool installOneByteService(PrivateUserManager& manager) {
     std::ofstream(manager.unitFolder() / "one-byte.socket")
         << "[Socket]\nListenStream=%t/one-byte.sock\nSocketMode=0600\n"
@@ -245,30 +249,40 @@ bool installOneByteService(PrivateUserManager& manager) {
            manager.systemctl({"start", "one-byte.socket"}).exitStatus == 0;
 }
 
-// One private manager serves both cold benchmarks, so they share its every cost.
-PrivateUserManager* sharedManager(std::string& failure) {
-    static std::unique_ptr<PrivateUserManager> manager = [&failure] {
-        auto started = PrivateUserManager::start(
-            APP_BUNDLE, "com.quillmarsh.CorvanePlugin.Agent.plist", failure);
-        if (started && !(allowUnlimitedStarts(*started) && installOneByteService(*started))) {
-            failure = "cannot set up the units";
-            started.reset();
+// One private manager serves both cold benchmarks, so they share its every cost: the
+// agent registered as the app registers it, and the trivial service beside it.
+struct SharedManager {
+    std::unique_ptr<PrivateUserManager> manager;
+    SystemdUnits units;
+};
+
+SharedManager* sharedManager(std::string& failure) {
+    static std::optional<SharedManager> shared = [&failure]() -> std::optional<SharedManager> {
+        auto manager = PrivateUserManager::start(failure);
+        auto units = systemdUnitsForBundle(APP_BUNDLE, plistName);
+        if (!manager)
+            return std::nullopt;
+        if (!units || !makeAgentService(APP_BUNDLE, plistName)->registerService() ||
+            !allowUnlimitedStarts(*manager, *units) || !installOneByteService(*manager)) {
+            failure = "cannot install the agent or the trivial service";
+            return std::nullopt;
         }
-        return started;
+        return SharedManager{std::move(manager), std::move(*units)};
     }();
-    return manager.get();
+    return shared ? &*shared : nullptr;
 }
 
 void coldFetchThroughSystemd(benchmark::State& state) {
     std::string failure;
-    PrivateUserManager* manager = sharedManager(failure);
-    if (!manager) {
+    SharedManager* shared = sharedManager(failure);
+    if (!shared) {
         state.SkipWithError(failure.c_str());
         return;
     }
     for (auto _ : state) {
         state.PauseTiming();
-        bool stopped = manager->systemctl({"stop", manager->serviceUnit()}).exitStatus == 0;
+        bool stopped =
+            shared->manager->systemctl({"stop", shared->units.serviceUnitName}).exitStatus == 0;
         state.ResumeTiming();
         if (!stopped || !fetchOnce()) {
             state.SkipWithError("a cold fetch failed");
@@ -283,8 +297,8 @@ BENCHMARK(coldFetchThroughSystemd)->UseRealTime()->Unit(benchmark::kMicrosecond)
 // byte back.
 void coldOneByteThroughSystemd(benchmark::State& state) {
     std::string failure;
-    PrivateUserManager* manager = sharedManager(failure);
-    if (!manager) {
+    SharedManager* shared = sharedManager(failure);
+    if (!shared) {
         state.SkipWithError(failure.c_str());
         return;
     }
@@ -292,7 +306,7 @@ void coldOneByteThroughSystemd(benchmark::State& state) {
         addressOf(std::string(getenv("XDG_RUNTIME_DIR")) + "/one-byte.sock");
     for (auto _ : state) {
         state.PauseTiming();
-        bool stopped = manager->systemctl({"stop", "one-byte.service"}).exitStatus == 0;
+        bool stopped = shared->manager->systemctl({"stop", "one-byte.service"}).exitStatus == 0;
         state.ResumeTiming();
         int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         char byte = 0;

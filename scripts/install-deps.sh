@@ -3,10 +3,10 @@
 # Usage: scripts/install-deps.sh [base|dev]   (dev adds clang, fuzzing, benchmarks and peers)
 set -euo pipefail
 
-base=(g++ cmake ninja-build pkg-config nlohmann-json3-dev libplist-dev libicu-dev systemd
+base=(g++ cmake ninja-build pkg-config nlohmann-json3-dev libplist-dev libicu-dev libsystemd-dev systemd
       googletest libgtest-dev libgmock-dev)
 dev=(clang libclang-rt-14-dev clang-format libbenchmark-dev lm-sensors hyperfine
-     libsystemd-dev dbus-daemon jq)
+     dbus-daemon jq)
 
 wanted=("${base[@]}")
 [ "${1:-base}" = dev ] && wanted+=("${dev[@]}")

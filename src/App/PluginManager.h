@@ -21,7 +21,14 @@ class PluginManager : public std::enable_shared_from_this<PluginManager> {
     static constexpr std::string_view agentPlistName = "com.quillmarsh.CorvanePlugin.Agent.plist";
 
     // The published properties, named for observers.
-    enum class Property { status, snapshot, message, isWorking, isRefreshing, showRemovalInstructions };
+    enum class Property {
+        status,
+        snapshot,
+        message,
+        isWorking,
+        isRefreshing,
+        showRemovalInstructions
+    };
     // Called on the main actor before every assignment to a published property, also
     // when the new value equals the old one.
     using Observer = std::function<void(Property)>;
@@ -29,12 +36,12 @@ class PluginManager : public std::enable_shared_from_this<PluginManager> {
                                      SensorServiceClient::Completion completion)>;
 
     // A new manager for the running app's launch agent, which reads the status at once
-    // (and so starts a fetch when the agent is enabled).
+    // (and so starts a fetch when the agent is enabled). Fetches and removals still under
+    // way post to `mainActor` even after the manager is gone, so it must outlive them.
     static std::shared_ptr<PluginManager> create(MainActor& mainActor);
     // The same with the registration and the fetch given.
-    static std::shared_ptr<PluginManager> create(MainActor& mainActor,
-                                                 std::unique_ptr<AgentService> service,
-                                                 Fetch fetch);
+    static std::shared_ptr<PluginManager>
+    create(MainActor& mainActor, std::unique_ptr<AgentService> service, Fetch fetch);
 
     ServiceStatus status() const { return status_; }
     const std::optional<SensorSnapshot>& snapshot() const { return snapshot_; }
@@ -55,6 +62,12 @@ class PluginManager : public std::enable_shared_from_this<PluginManager> {
     PluginManager(MainActor& mainActor, std::unique_ptr<AgentService> service, Fetch fetch);
 
   private:
+    // Tells the observers, then assigns.
+    template <typename T> void publish(Property property, T& field, T value);
+    // The outcomes of a removal and of a fetch, on the main actor.
+    void applyRemoval(bool succeeded);
+    void applyFetch(FetchResult result, ContinuousInstant earliestEnd);
+
     MainActor& mainActor_;
     Fetch fetch_;
     std::map<std::uint64_t, Observer> observers_;

@@ -1,0 +1,127 @@
+#include "SystemdAgentService.h"
+
+#include "../Bundle.h"
+#include "LaunchAgentUnits.h"
+#include "SystemdManagerBus.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+// The longest one operation may wait on the manager, however many calls it makes.
+constexpr auto operationLimit = 10s;
+
+fs::path userUnitFolder() {
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config == '/')
+        return fs::path(config) / "systemd/user";
+    if (const char* home = std::getenv("HOME"); home && *home == '/')
+        return fs::path(home) / ".config/systemd/user";
+    return {};
+}
+
+bool isMasked(const std::optional<std::string>& state) {
+    return state == "masked" || state == "masked-runtime";
+}
+
+std::optional<std::string> fileText(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file)
+        return std::nullopt;
+    return std::string{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// What one registration needs, copied whole so that an unregistration running on its own
+// thread shares nothing.
+struct Registration {
+    fs::path bundle;
+    std::string plistName;
+    fs::path unitFolder;
+    SystemdManagerAddress address;
+
+    std::optional<SystemdManagerBus> connect() const {
+        return SystemdManagerBus::connect(address,
+                                          SystemdManagerBus::Clock::now() + operationLimit);
+    }
+};
+
+bool unregisterUnits(const Registration& registration) {
+    auto units = systemdUnitsForBundle(registration.bundle, registration.plistName);
+    auto bus = units ? registration.connect() : std::nullopt;
+    if (!bus || !bus->stopUnit(units->socketUnitName) || !bus->stopUnit(units->serviceUnitName) ||
+        !bus->disableUnitFile(units->socketUnitName))
+        return false;
+    std::error_code socketError, serviceError;
+    fs::remove(registration.unitFolder / units->socketUnitName, socketError);
+    fs::remove(registration.unitFolder / units->serviceUnitName, serviceError);
+    return !socketError && !serviceError && bus->reload();
+}
+
+class SystemdAgentService final : public AgentService {
+  public:
+    explicit SystemdAgentService(Registration registration)
+        : registration_(std::move(registration)) {}
+
+    // Units installed by another copy of the app, or by an older build, start another
+    // agent than this bundle's: they read as not registered, so that installing
+    // rewrites them.
+    ServiceStatus status() override {
+        auto units = systemdUnitsForBundle(registration_.bundle, registration_.plistName);
+        if (!units)
+            return ServiceStatus::notFound;
+        auto bus = registration_.connect();
+        auto state = bus ? bus->unitFileState(units->socketUnitName) : std::nullopt;
+        if (isMasked(state))
+            return ServiceStatus::requiresApproval;
+        const fs::path& folder = registration_.unitFolder;
+        bool ours = fileText(folder / units->socketUnitName) == units->socketUnit &&
+                    fileText(folder / units->serviceUnitName) == units->serviceUnit;
+        return state == "enabled" && ours ? ServiceStatus::enabled : ServiceStatus::notRegistered;
+    }
+
+    bool registerService() override {
+        auto units = systemdUnitsForBundle(registration_.bundle, registration_.plistName);
+        auto bus =
+            units && !registration_.unitFolder.empty() ? registration_.connect() : std::nullopt;
+        if (!bus)
+            return false;
+        // The user has blocked the agent: the block stands, and the status asks for approval.
+        if (isMasked(bus->unitFileState(units->socketUnitName)))
+            return true;
+        std::error_code error;
+        fs::create_directories(registration_.unitFolder, error);
+        return !error && writeSystemdUnits(*units, registration_.unitFolder) && bus->reload() &&
+               bus->enableUnitFile(units->socketUnitName) && bus->startUnit(units->socketUnitName);
+    }
+
+    void unregisterService(std::function<void(bool succeeded)> completion) override {
+        try {
+            std::thread([registration = registration_, completion]() {
+                completion(unregisterUnits(registration));
+            }).detach();
+        } catch (const std::system_error&) {
+            completion(false);
+        }
+    }
+
+  private:
+    const Registration registration_;
+};
+
+} // namespace
+
+std::unique_ptr<AgentService> makeAgentService(const fs::path& bundle, std::string_view plistName) {
+    return std::make_unique<SystemdAgentService>(
+        Registration{bundle, std::string(plistName), userUnitFolder(), systemdManagerAddress()});
+}
+
+std::unique_ptr<AgentService> makeAgentService(std::string_view plistName) {
+    auto bundle = mainBundle();
+    return makeAgentService(bundle ? bundle->path : fs::path(), plistName);
+}

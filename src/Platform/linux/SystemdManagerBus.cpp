@@ -1,0 +1,180 @@
+#include "SystemdManagerBus.h"
+
+#include <systemd/sd-bus.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+
+namespace {
+
+constexpr const char* destination = "org.freedesktop.systemd1";
+constexpr const char* objectPath = "/org/freedesktop/systemd1";
+constexpr const char* managerInterface = "org.freedesktop.systemd1.Manager";
+
+using Message = std::unique_ptr<sd_bus_message, decltype(&sd_bus_message_unref)>;
+using Slot = std::unique_ptr<sd_bus_slot, decltype(&sd_bus_slot_unref)>;
+using Clock = SystemdManagerBus::Clock;
+
+// A path as a D-Bus address value: bytes other than the plain ones as %xx.
+std::string unixAddress(const std::string& path) {
+    static const char hex[] = "0123456789abcdef";
+    std::string address = "unix:path=";
+    for (unsigned char c : path) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+            c == '-' || c == '_' || c == '/' || c == '.')
+            address += char(c);
+        else
+            address += {'%', hex[c >> 4], hex[c & 15]};
+    }
+    return address;
+}
+
+// Dispatches what arrives until `done` says so, the bus fails or the deadline passes.
+template <typename Done> bool runUntil(sd_bus* bus, Clock::time_point deadline, Done done) {
+    while (!done()) {
+        int processed = sd_bus_process(bus, nullptr);
+        // After every message too, so that a stream of signals cannot outlast the deadline.
+        auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - Clock::now());
+        if (processed < 0 || left.count() <= 0)
+            return false;
+        if (processed > 0)
+            continue;
+        int waited = sd_bus_wait(bus, left.count());
+        if (waited < 0 && waited != -EINTR)
+            return false;
+    }
+    return true;
+}
+
+// Calls one of the manager's methods and waits for its answer; nothing on an error reply.
+// Asynchronous underneath, so the deadline covers connecting and authenticating too.
+template <typename... Arguments>
+Message call(sd_bus* bus, Clock::time_point deadline, const char* method, const char* types = "",
+             Arguments... arguments) {
+    Message reply(nullptr, &sd_bus_message_unref);
+    sd_bus_message* rawRequest = nullptr;
+    if (sd_bus_message_new_method_call(bus, &rawRequest, destination, objectPath, managerInterface,
+                                       method) < 0)
+        return reply;
+    Message request(rawRequest, &sd_bus_message_unref);
+    if constexpr (sizeof...(arguments) > 0)
+        if (sd_bus_message_append(rawRequest, types, arguments...) < 0)
+            return reply;
+    struct Pending {
+        Message reply{nullptr, &sd_bus_message_unref};
+        bool answered = false;
+    } pending;
+    auto onReply = [](sd_bus_message* message, void* userdata, sd_bus_error*) {
+        auto& pending = *static_cast<Pending*>(userdata);
+        pending.answered = true;
+        if (!sd_bus_message_is_method_error(message, nullptr))
+            pending.reply.reset(sd_bus_message_ref(message));
+        return 0;
+    };
+    auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - Clock::now());
+    sd_bus_slot* rawSlot = nullptr;
+    if (left.count() <= 0 ||
+        sd_bus_call_async(bus, &rawSlot, rawRequest, onReply, &pending, left.count()) < 0)
+        return reply;
+    Slot slot(rawSlot, &sd_bus_slot_unref);
+    if (runUntil(bus, deadline, [&] { return pending.answered; }))
+        reply = std::move(pending.reply);
+    return reply;
+}
+
+} // namespace
+
+SystemdManagerAddress systemdManagerAddress() {
+    SystemdManagerAddress address;
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && *runtime == '/')
+        address.privateSocket = unixAddress(std::string(runtime) + "/systemd/private");
+    if (const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS"); bus && *bus)
+        address.userBus = bus;
+    else if (runtime && *runtime == '/')
+        address.userBus = unixAddress(std::string(runtime) + "/bus");
+    return address;
+}
+
+void SystemdManagerBus::Closer::operator()(sd_bus* bus) const {
+    sd_bus_close_unref(bus);
+}
+
+std::optional<SystemdManagerBus> SystemdManagerBus::connect(const SystemdManagerAddress& address,
+                                                            Clock::time_point deadline) {
+    // Where no bus daemon runs, the manager's own socket, peer to peer.
+    for (auto [where, isBusClient] :
+         {std::pair{&address.userBus, 1}, {&address.privateSocket, 0}}) {
+        sd_bus* raw = nullptr;
+        if (where->empty() || sd_bus_new(&raw) < 0)
+            continue;
+        SystemdManagerBus bus(raw, deadline);
+        if (sd_bus_set_address(raw, where->c_str()) >= 0 &&
+            sd_bus_set_bus_client(raw, isBusClient) >= 0 && sd_bus_start(raw) >= 0)
+            return bus;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> SystemdManagerBus::unitFileState(const std::string& unit) {
+    Message reply = call(bus_.get(), deadline_, "GetUnitFileState", "s", unit.c_str());
+    const char* state = nullptr;
+    if (!reply || sd_bus_message_read(reply.get(), "s", &state) < 0)
+        return std::nullopt;
+    return state;
+}
+
+bool SystemdManagerBus::reload() {
+    return bool(call(bus_.get(), deadline_, "Reload"));
+}
+
+bool SystemdManagerBus::enableUnitFile(const std::string& unit) {
+    // Persistent, and replacing links that name another file.
+    return bool(call(bus_.get(), deadline_, "EnableUnitFiles", "asbb", 1, unit.c_str(), 0, 1));
+}
+
+bool SystemdManagerBus::disableUnitFile(const std::string& unit) {
+    return bool(call(bus_.get(), deadline_, "DisableUnitFiles", "asb", 1, unit.c_str(), 0));
+}
+
+bool SystemdManagerBus::startUnit(const std::string& unit) {
+    return runJob("StartUnit", unit);
+}
+
+bool SystemdManagerBus::stopUnit(const std::string& unit) {
+    return runJob("StopUnit", unit);
+}
+
+bool SystemdManagerBus::runJob(const char* method, const std::string& unit) {
+    sd_bus* bus = bus_.get();
+    bool onBus = sd_bus_is_bus_client(bus) > 0;
+    // Listening before asking, so an ending that comes with the answer is not missed.
+    std::map<std::string, std::string> ended; // job -> result
+    auto onJobRemoved = [](sd_bus_message* message, void* userdata, sd_bus_error*) {
+        std::uint32_t id = 0;
+        const char *job = nullptr, *unitName = nullptr, *result = nullptr;
+        if (sd_bus_message_read(message, "uoss", &id, &job, &unitName, &result) >= 0)
+            static_cast<std::map<std::string, std::string>*>(userdata)->emplace(job, result);
+        return 0;
+    };
+    sd_bus_slot* rawSlot = nullptr;
+    if (sd_bus_match_signal_async(bus, &rawSlot, onBus ? destination : nullptr, objectPath,
+                                  managerInterface, "JobRemoved", onJobRemoved, nullptr,
+                                  &ended) < 0)
+        return false;
+    Slot match(rawSlot, &sd_bus_slot_unref);
+    // On the bus the manager signals only to subscribers; on its own socket, to everyone.
+    if (onBus && !subscribed_) {
+        if (!call(bus, deadline_, "Subscribe"))
+            return false;
+        subscribed_ = true;
+    }
+    Message reply = call(bus, deadline_, method, "ss", unit.c_str(), "replace");
+    const char* job = nullptr;
+    if (!reply || sd_bus_message_read(reply.get(), "o", &job) < 0)
+        return false;
+    std::string path = job;
+    return runUntil(bus, deadline_, [&] { return ended.count(path) > 0; }) && ended[path] == "done";
+}
