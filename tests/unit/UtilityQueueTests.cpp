@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -41,4 +42,13 @@ TEST(UtilityQueue, RunsWorkByDeadlineOnItsOwnThreadNeverEarly) {
     std::unique_lock held(runs->mutex);
     ASSERT_TRUE(runs->changed.wait_for(held, 10s, [&] { return runs->order.size() == 6; }));
     EXPECT_EQ(runs->order, (std::vector<int>{1, 10, 11, 20, 30, 31}));
+}
+
+TEST(UtilityQueue, NearerWorkWakesTheThreadAsleepUntilLaterWork) {
+    DelayedWorkQueue& queue = utilityQueue();
+    queue.runAfter(1h, [] {});
+    std::this_thread::sleep_for(50ms); // its thread now sleeps until the hour is up
+    auto ran = std::make_shared<std::promise<void>>();
+    queue.runAfter(0ms, [ran] { ran->set_value(); });
+    EXPECT_EQ(ran->get_future().wait_for(5s), std::future_status::ready);
 }

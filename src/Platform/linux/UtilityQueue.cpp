@@ -27,7 +27,8 @@ class TimerThread final : public DelayedWorkQueue {
         bool earliest = false;
         {
             std::lock_guard held(mutex);
-            earliest = pending.emplace(deadline, std::move(work)) == pending.begin();
+            auto added = pending.emplace(deadline, std::move(work));
+            earliest = added == pending.begin();
         }
         // Woken only when it must sleep less: each fetch queues a time-out far behind
         // the ones already waiting.
