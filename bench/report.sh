@@ -153,8 +153,9 @@ mkdir -p docs
   echo
   echo "The agent not running: the fetch connects, the service manager starts it, it answers." \
     "Under a private \`systemd --user\` running the units made from the bundle, beside the same" \
-    "manager socket-activating a trivial service that answers one byte and ends" \
-    "(\`bench/OneByteService.cpp\`): the mechanism's own floor."
+    "manager socket-activating a trivial service that answers one byte" \
+    "(\`bench/OneByteService.cpp\`): the mechanism's own floor. Each is stopped, untimed," \
+    "before each fetch."
   echo
   echo "| | median us | ratio |"
   echo "|---|---|---|"
