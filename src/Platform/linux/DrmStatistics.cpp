@@ -38,17 +38,15 @@ std::optional<double> readNumber(const fs::path& file) {
 } // namespace
 
 std::optional<std::vector<GpuStatistics>> drmStatistics(const fs::path& classDir) {
-    std::error_code error;
-    fs::directory_iterator entry(classDir, error);
-    if (error)
+    auto names = directoryNames(classDir);
+    if (!names)
         return std::nullopt;
     std::vector<GpuStatistics> cards;
-    for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
-        const fs::path& card = entry->path();
-        if (!isCardName(card.filename().native()))
+    for (const std::string& name : *names) {
+        if (!isCardName(name))
             continue;
         GpuStatistics statistics;
-        if (auto busy = readNumber(card / "device" / "gpu_busy_percent"))
+        if (auto busy = readNumber(classDir / name / "device" / "gpu_busy_percent"))
             statistics.emplace(deviceUtilizationKey, *busy);
         cards.push_back(std::move(statistics));
     }

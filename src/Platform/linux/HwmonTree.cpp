@@ -26,10 +26,7 @@ std::optional<unsigned> numberIn(std::string_view name, std::string_view prefix,
 }
 
 void listInputs(HwmonChip& chip) {
-    std::error_code error;
-    for (fs::directory_iterator it(chip.dir, error), end; !error && it != end;
-         it.increment(error)) {
-        std::string file = it->path().filename().string();
+    for (const std::string& file : directoryNames(chip.dir).value_or(std::vector<std::string>())) {
         if (auto n = numberIn(file, "temp", "_input"))
             chip.temperatures.push_back(*n);
         else if (auto n = numberIn(file, "fan", "_input"))
@@ -43,10 +40,9 @@ void listInputs(HwmonChip& chip) {
 
 std::vector<HwmonChip> findHwmonChips(const fs::path& classDir) {
     std::vector<std::pair<unsigned, fs::path>> entries;
-    std::error_code error;
-    for (fs::directory_iterator it(classDir, error), end; !error && it != end; it.increment(error))
-        if (auto number = numberIn(it->path().filename().string(), "hwmon", ""))
-            entries.emplace_back(*number, it->path());
+    for (const std::string& name : directoryNames(classDir).value_or(std::vector<std::string>()))
+        if (auto number = numberIn(name, "hwmon", ""))
+            entries.emplace_back(*number, classDir / name);
     std::sort(entries.begin(), entries.end());
 
     std::vector<HwmonChip> chips;

@@ -3,7 +3,9 @@
 #include "FileDescriptor.h"
 
 #include <algorithm>
+#include <dirent.h>
 #include <fcntl.h>
+#include <string_view>
 #include <unistd.h>
 
 std::optional<std::string> readFileStart(const std::filesystem::path& file, std::size_t limit) {
@@ -31,4 +33,18 @@ std::optional<std::string> readSysfsAttribute(const std::filesystem::path& file)
     if (!text->empty() && text->back() == '\n')
         text->pop_back();
     return text;
+}
+
+std::optional<std::vector<std::string>> directoryNames(const std::filesystem::path& directory) {
+    DIR* stream = ::opendir(directory.c_str());
+    if (!stream)
+        return std::nullopt;
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(stream)) {
+        std::string_view name = entry->d_name;
+        if (name != "." && name != "..")
+            names.emplace_back(name);
+    }
+    ::closedir(stream);
+    return names;
 }
