@@ -5,13 +5,16 @@
 # seven fans, an ACPI thermal zone) laid out as the kernel lays them out, or `none`, a
 # machine without any chip. ROUNDS hyperfine runs (default 5) of RUNS runs each (default
 # 100) take turns with the three commands, so the machine's load falls on all alike.
-# Usage: bench/compare-with-sensors.sh AGENT [pc|none] [MEDIANS_OUT]
-# MEDIANS_OUT gets one line per command: the command, a tab, its median in milliseconds.
+# Each command's instructions from exec to exit (callgrind) stand beside: no load on the
+# machine changes them.
+# Usage: bench/compare-with-sensors.sh AGENT [pc|none] [FIGURES_OUT]
+# FIGURES_OUT gets one line per command: the command, its median in milliseconds and its
+# instruction count, separated by tabs.
 set -euo pipefail
 agent=$(realpath "$1")
 tree=${2:-pc}
-medians=${3:-}
-for tool in hyperfine sensors unshare jq; do
+figures=${3:-}
+for tool in hyperfine sensors unshare jq valgrind; do
   command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 1; }
 done
 case "$tree" in pc|none) ;; *) echo "unknown tree: $tree" >&2; exit 2 ;; esac
@@ -99,9 +102,19 @@ unshare --mount "${map[@]}" bash -c '
     hyperfine -N -i --style none --warmup 10 --runs "${RUNS:-100}" \
       --export-json "$3/$round.json" "$2 --snapshot" "sensors -j" "/bin/true"
   done
+  # Debian'"'"'s valgrind wrapper sets LD_LIBRARY_PATH, which the agent reads; its binary does not.
+  valgrind=$(command -v valgrind.bin || command -v valgrind)
+  for command in "$2 --snapshot" "sensors -j" "/bin/true"; do
+    count=$($valgrind --tool=callgrind --callgrind-out-file=/dev/null $command 2>&1 >/dev/null |
+      sed -n "s/.*refs: *//p" | tr -d ,)
+    [ -n "$count" ] || { echo "callgrind counted nothing for $command" >&2; exit 1; }
+    printf "%s\t%s\n" "$command" "$count"
+  done >"$3/instructions.tsv"
 ' compare "$root" "$agent" "$results" "$tree"
 
-# Each command's median over all rounds.
+# Each command's median over all rounds, and its instructions.
 jq -s -r '[.[].results] | transpose | .[] |
   [.[0].command, ([.[].times[]] | sort | .[length / 2 | floor] * 1000)] | @tsv' \
-  "$results"/*.json | tee ${medians:+"$medians"}
+  "$results"/[0-9]*.json |
+  awk -F'\t' -v OFS='\t' 'NR == FNR { count[$1] = $2; next } { print $1, $2, count[$1] }' \
+    "$results/instructions.tsv" - | tee ${figures:+"$figures"}

@@ -8,7 +8,7 @@
 # Usage: bench/report.sh   (builds the bench preset first; REPETITIONS, ROUNDS, RUNS)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-for tool in cmake ninja hyperfine sensors unshare jq dbus-daemon systemctl lscpu awk; do
+for tool in cmake ninja hyperfine sensors unshare jq valgrind dbus-daemon systemctl lscpu awk; do
   command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 1; }
 done
 
@@ -55,10 +55,12 @@ figure() {
   [[ "$value" =~ ^[0-9.e+-]+$ ]] || { echo "no figure for $1 $2 ${3:-}" >&2; exit 1; }
   echo "$value"
 }
-# process TREE COMMAND_START: a whole-process median in milliseconds.
+# process TREE COMMAND_START [COLUMN]: a whole-process median in milliseconds, or with
+# column 3 its instructions.
 process() {
   local value
-  value=$(awk -F'\t' -v start="$2" 'index($1, start) == 1 { print $2 }' "$out/$1.tsv")
+  value=$(awk -F'\t' -v start="$2" -v column="${3:-2}" \
+    'index($1, start) == 1 { print $column }' "$out/$1.tsv")
   [ -n "$value" ] || { echo "no figure for '$2' on tree $1" >&2; exit 1; }
   echo "$value"
 }
@@ -78,6 +80,15 @@ snapshot_row() { # TREE LABEL: the goal against /bin/true holds where there is n
   [ "$1" = none ] && vs_true="**${vs_true}x** ($(meets "$vs_true" 1.3))" || vs_true="${vs_true}x"
   echo "| $2 | $(fixed "$agent_ms" 3) | $(fixed "$sensors_ms" 3) | $(fixed "$true_ms" 3) |" \
     "**${vs_sensors}x** ($(meets "$vs_sensors" 0.8)) | $vs_true |"
+}
+
+instructions_row() { # TREE LABEL
+  local agent_count sensors_count true_count
+  agent_count=$(process "$1" "$(realpath "$agent") --snapshot" 3)
+  sensors_count=$(process "$1" "sensors -j" 3)
+  true_count=$(process "$1" "/bin/true" 3)
+  echo "| $2 | $agent_count | $sensors_count | $true_count |" \
+    "$(ratio "$agent_count" "$sensors_count")x | $(ratio "$agent_count" "$true_count")x |"
 }
 
 bare=$(figure client_fetch bareRoundTrip)
@@ -121,6 +132,14 @@ mkdir -p docs
   echo "|---|---|---|---|---|---|"
   snapshot_row none "no chips"
   snapshot_row pc "a full PC (5 chips, 8 fans)"
+  echo
+  echo "Instructions each executes from exec to exit (callgrind), which no load changes:"
+  echo
+  echo "| hwmon tree | \`--snapshot\` | \`sensors -j\` | \`/bin/true\` | vs \`sensors -j\` |" \
+    "vs \`/bin/true\` |"
+  echo "|---|---|---|---|---|---|"
+  instructions_row none "no chips"
+  instructions_row pc "a full PC"
   echo
   echo "## Warm fetch"
   echo

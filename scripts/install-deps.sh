@@ -6,7 +6,7 @@ set -euo pipefail
 base=(g++ cmake ninja-build pkg-config nlohmann-json3-dev libplist-dev libicu-dev libsystemd-dev systemd
       googletest libgtest-dev libgmock-dev)
 dev=(clang libclang-rt-14-dev clang-format libbenchmark-dev lm-sensors hyperfine
-     dbus-daemon jq)
+     dbus-daemon jq valgrind)
 
 wanted=("${base[@]}")
 [ "${1:-base}" = dev ] && wanted+=("${dev[@]}")
