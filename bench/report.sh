@@ -203,5 +203,6 @@ mkdir -p docs
       "| \($program) | \(.run_name) | \(.real_time * 100 | round / 100) \(.time_unit) |" +
       " \(.cpu_time * 100 | round / 100) \(.time_unit) |"' "$file"
   done
-} >docs/performance.md
+} >"$out/performance.md"
+mv "$out/performance.md" docs/performance.md # only whole
 echo "== wrote docs/performance.md"
