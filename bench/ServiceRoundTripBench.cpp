@@ -69,7 +69,8 @@ void warmFetchThroughTheConnection(benchmark::State& state) {
         connection->setInvalidationHandler([&] { replied.set_value(0); });
         connection->resume();
         connection->remoteObjectProxy([](const ConnectionError&) {})
-            ->fetchSnapshotWithReply([&](std::string data) { replied.set_value(data.size()); });
+            ->fetchSnapshotWithReply(
+                [&](ReplyBytes data) { replied.set_value(data ? data->size() : 0); });
         std::size_t size = replied.get_future().get();
         connection->setInvalidationHandler(nullptr);
         connection->invalidate();

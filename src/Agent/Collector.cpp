@@ -13,6 +13,11 @@ namespace {
 // 2001-01-01 00:00:00 UTC on the Unix clock.
 constexpr std::chrono::seconds referenceDateSinceUnixEpoch{978307200};
 
+// A source that is not set gives nothing, as hardware without the reading would.
+template <typename T> std::optional<T> readingOf(const std::function<std::optional<T>()>& source) {
+    return source ? source() : std::nullopt;
+}
+
 } // namespace
 
 double secondsSinceReferenceDate() {
@@ -31,8 +36,8 @@ SnapshotSources liveSources() {
 
 SensorSnapshot collectSnapshot(const SnapshotSources& sources) {
     SensorSnapshot snapshot;
-    snapshot.processorName = sources.processorName();
-    snapshot.gpu = sources.gpuUtilization();
+    snapshot.processorName = readingOf(sources.processorName);
+    snapshot.gpu = readingOf(sources.gpuUtilization);
     const PluginVersionInfo& plugin = pluginVersionInfo();
     std::unique_ptr<SMCReader> reader = sources.openSMC ? sources.openSMC() : nullptr;
     if (reader) {
@@ -44,7 +49,7 @@ SensorSnapshot collectSnapshot(const SnapshotSources& sources) {
             averageTemperature(gpuTemperatureKeys(snapshot.processorName), *reader);
         snapshot.fans = readFans(fanCount, *reader);
     }
-    snapshot.timestamp = sources.now();
+    snapshot.timestamp = sources.now ? sources.now() : secondsSinceReferenceDate();
     reader.reset(); // the connection closes only after the snapshot is stamped
     snapshot.pluginVersion = plugin.version;
     snapshot.pluginBuild = plugin.build;

@@ -9,7 +9,8 @@
 #include <string>
 
 // Where each reading of a snapshot comes from. The agent uses liveSources(); tests
-// put their own readings in place.
+// put their own readings in place. A source left unset gives no reading; an unset
+// clock is the system's.
 struct SnapshotSources {
     std::function<std::optional<std::string>()> processorName;
     std::function<std::optional<GPUReading>()> gpuUtilization;

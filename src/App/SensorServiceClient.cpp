@@ -72,8 +72,9 @@ void fetchSnapshot(std::chrono::duration<double> timeout, Completion completion,
         finish(context, ClientError::unavailable);
         return;
     }
-    proxy->fetchSnapshotWithReply(
-        [context](std::string data) { finish(context, fetchResult(decodeReply(data))); });
+    proxy->fetchSnapshotWithReply([context](ReplyBytes data) {
+        finish(context, data ? fetchResult(decodeReply(*data)) : ClientError::responseTooLarge);
+    });
 }
 
 } // namespace SensorServiceClient

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,12 +12,16 @@ struct ConnectionError {
     std::string description;
 };
 
+// A reply's bytes (possibly none); nothing for a reply longer than a client accepts
+// (65,536 bytes), which is refused from its announced length without being read.
+using ReplyBytes = std::optional<std::string>;
+
 // The remote side of the sensor service as a client sees it.
 class SensorServiceProxy {
   public:
     virtual ~SensorServiceProxy() = default;
-    // Asks for one snapshot; `reply` gets the reply's bytes (possibly none).
-    virtual void fetchSnapshotWithReply(std::function<void(std::string data)> reply) = 0;
+    // Asks for one snapshot; `reply` gets the reply.
+    virtual void fetchSnapshotWithReply(std::function<void(ReplyBytes data)> reply) = 0;
 };
 
 // The client end of one connection to the sensor service. Handlers and replies run on

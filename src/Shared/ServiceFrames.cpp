@@ -34,7 +34,7 @@ std::optional<std::string> FrameReader::nextFrame() {
     std::uint32_t length = 0;
     for (std::size_t i = 0; i < headerBytes; ++i)
         length |= std::uint32_t(static_cast<unsigned char>(buffer_[offset_ + i])) << (8 * i);
-    if (length > frameLimit) {
+    if (length > limit_) {
         broken_ = true;
         buffer_.clear();
         offset_ = 0;

@@ -24,13 +24,17 @@ std::optional<std::string> encodeFrame(std::string_view payload);
 // a header is never trusted to size a buffer.
 class FrameReader {
   public:
+    // A reader for payloads of at most `limit` bytes, which is at most frameLimit.
+    explicit FrameReader(std::size_t limit = frameLimit) : limit_(limit) {}
+
     void feed(std::string_view bytes);
     // The next whole payload; nothing while incomplete, and always nothing once broken.
     std::optional<std::string> nextFrame();
-    // A header announced more than frameLimit bytes; the stream cannot be resynchronised.
+    // A header announced more than the limit; the stream cannot be resynchronised.
     bool isBroken() const { return broken_; }
 
   private:
+    std::size_t limit_;
     std::string buffer_;
     std::size_t offset_ = 0;
     bool broken_ = false;

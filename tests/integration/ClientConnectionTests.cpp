@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <poll.h>
 #include <thread>
@@ -20,17 +21,18 @@ namespace {
 
 const std::string ourOwnRequirement = R"(identifier "com.quillmarsh.CorvanePlugin")";
 
-void greet(const FileDescriptor& peer, std::string_view name = contract::sensorMachServiceName) {
-    EXPECT_TRUE(sendWithCredentials(peer.get(), *frames::encodeFrame(name)));
-}
-
 void sendBytes(const FileDescriptor& peer, const std::string& bytes) {
     send(peer.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
 }
 
-void readCall(const FileDescriptor& peer) {
-    std::string expected = *frames::encodeFrame(frames::fetchSnapshotMethod);
-    std::string got(expected.size(), '\0');
+// Greets as the named service, with our credentials, and takes `calls` calls.
+void greet(const FileDescriptor& peer, int calls = 1,
+           std::string_view name = contract::sensorMachServiceName) {
+    EXPECT_TRUE(sendWithCredentials(peer.get(), *frames::encodeFrame(name)));
+    std::string expected, got;
+    while (calls-- > 0)
+        expected += *frames::encodeFrame(frames::fetchSnapshotMethod);
+    got.resize(expected.size());
     EXPECT_EQ(recv(peer.get(), got.data(), got.size(), MSG_WAITALL), ssize_t(got.size()));
     EXPECT_EQ(got, expected);
 }
@@ -63,8 +65,10 @@ class ClientConnection : public testing::Test {
         auto proxy = connection.remoteObjectProxy(
             [this](const ConnectionError& error) { add("error " + std::to_string(error.code)); });
         ASSERT_NE(proxy, nullptr);
-        proxy->fetchSnapshotWithReply([this](std::string data) {
-            add(data.size() > 16 ? std::to_string(data.size()) + " bytes" : "reply " + data);
+        proxy->fetchSnapshotWithReply([this](ReplyBytes data) {
+            add(!data               ? "too large"
+                : data->size() > 16 ? std::to_string(data->size()) + " bytes"
+                                    : "reply " + *data);
         });
     }
     void add(std::string event) {
@@ -82,7 +86,7 @@ class ClientConnection : public testing::Test {
     }
 
     RuntimeDirectory runtime;
-    FileDescriptor listening{socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)};
+    FileDescriptor listening{socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)};
     std::mutex mutex;
     std::condition_variable changed;
     Log events;
@@ -92,47 +96,65 @@ class ClientConnection : public testing::Test {
 
 } // namespace
 
-TEST_F(ClientConnection, NoServiceIsInvalidationOnTheConnectionsOwnThread) {
-    listening.reset();
-    auto connection = connect(ourOwnRequirement);
-    EXPECT_EQ(waitFor(1), Log{"invalidated"});
-    EXPECT_FALSE(onCallersThread);
-}
-
-TEST_F(ClientConnection, RepliesComeInCallOrderUntilInvalidated) {
-    auto connection = connect(ourOwnRequirement, 3);
+// A reply longer than a client takes is refused from its header; the stream cannot be
+// followed past it, so the calls after it fail.
+TEST_F(ClientConnection, RepliesComeInCallOrderUntilOneIsTooLargeOrTheConnectionInvalid) {
+    auto connection = connect(ourOwnRequirement, 5);
     FileDescriptor peer = accepted();
-    greet(peer);
-    for (int i = 0; i < 3; ++i)
-        readCall(peer);
-    std::string large(contract::largestReplyBytes + 1, 'x'); // only the app's own limit
-    sendBytes(peer,
-              *frames::encodeFrame("one") + *frames::encodeFrame("") + *frames::encodeFrame(large));
-    EXPECT_EQ(waitFor(3), (Log{"reply one", "reply ", "65537 bytes"}));
+    greet(peer, 5);
+    std::string largest(contract::largestReplyBytes, 'x');
+    sendBytes(peer, *frames::encodeFrame("one") + *frames::encodeFrame("") +
+                        *frames::encodeFrame(largest) + frameHeader(largest.size() + 1));
+    EXPECT_EQ(waitFor(5), (Log{"reply one", "reply ", "65536 bytes", "too large",
+                               "error " + std::to_string(EMSGSIZE)}));
     call(*connection);
-    readCall(peer);
+    peer = accepted();
+    greet(peer);
     connection->invalidate();
     sendBytes(peer, *frames::encodeFrame("too late"));
     EXPECT_EQ(waitFor(1, 300ms), Log{"invalidated"});
 }
 
-TEST_F(ClientConnection, RefusedServiceIsNeverHeard) {
+TEST_F(ClientConnection, RefusedOrAbsentServiceIsNeverHeardAndInvalidates) {
     const std::tuple<const char*, std::string, std::string_view> refusals[] = {
         {"failing the requirement", contract::clientRequirement(), contract::sensorMachServiceName},
         {"closing before its greeting", ourOwnRequirement, ""},
         {"greeting as another service", ourOwnRequirement, "another.service"},
+        {"not listening", ourOwnRequirement, ""},
     };
     for (const auto& [name, requirement, greeting] : refusals) {
+        if (name == std::string("not listening"))
+            listening.reset();
         auto connection = connect(requirement);
-        FileDescriptor peer = accepted();
-        if (greeting.empty()) {
-            peer.reset();
-        } else {
-            greet(peer, greeting);
+        FileDescriptor peer = listening ? accepted() : FileDescriptor();
+        if (!greeting.empty()) {
+            greet(peer, 1, greeting);
             sendBytes(peer, *frames::encodeFrame("sensor data"));
         }
+        peer.reset();
         EXPECT_EQ(waitFor(1), Log{"invalidated"}) << name;
     }
+    EXPECT_FALSE(onCallersThread);
+}
+
+TEST_F(ClientConnection, ServiceWithAFullBacklogIsWaitedFor) {
+    sockaddr_un address = *unixAddress(runtime.socketPath());
+    std::vector<FileDescriptor> waiting;
+    do
+        waiting.emplace_back(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    while (::connect(waiting.back().get(), reinterpret_cast<sockaddr*>(&address), sizeof address) ==
+           0);
+    waiting.pop_back(); // the one that found no room
+    auto connection = connect(ourOwnRequirement);
+    std::this_thread::sleep_for(300ms);
+    while (!waiting.empty()) {
+        waiting.pop_back();
+        accepted();
+    }
+    FileDescriptor peer = accepted();
+    greet(peer);
+    sendBytes(peer, *frames::encodeFrame("one"));
+    EXPECT_EQ(waitFor(1), Log{"reply one"});
 }
 
 TEST_F(ClientConnection, EndingWithACallOutstandingInterruptsAndALaterCallReconnects) {
@@ -140,7 +162,6 @@ TEST_F(ClientConnection, EndingWithACallOutstandingInterruptsAndALaterCallReconn
     for (const char* reply : {"first", "", "again"}) {
         FileDescriptor peer = accepted();
         greet(peer);
-        readCall(peer);
         if (*reply)
             sendBytes(peer, *frames::encodeFrame(reply));
         peer.reset();
@@ -150,11 +171,23 @@ TEST_F(ClientConnection, EndingWithACallOutstandingInterruptsAndALaterCallReconn
     }
 }
 
-TEST_F(ClientConnection, FrameBeyondTheLimitIsATransportError) {
-    auto connection = connect(ourOwnRequirement);
-    FileDescriptor peer = accepted();
-    greet(peer);
-    readCall(peer);
-    sendBytes(peer, frameHeader(frames::frameLimit + 1));
-    EXPECT_EQ(waitFor(1), Log{"error " + std::to_string(EMSGSIZE)});
+// A call never taken by the connection's thread may hold the last reference to whatever
+// owns the connection; it is dropped without the connection's lock held.
+TEST_F(ClientConnection, CallDroppedUnsentMayReleaseItsConnection) {
+    for (int round = 0; round < 20; ++round) {
+        std::promise<void> released;
+        std::shared_ptr<ServiceConnection> connection(
+            makeServiceConnection(contract::sensorMachServiceName).release(),
+            [&](ServiceConnection* gone) {
+                delete gone;
+                released.set_value();
+            });
+        connection->resume();
+        std::this_thread::sleep_for(5ms); // its thread now waits for calls
+        ServiceConnection& owned = *connection;
+        owned.remoteObjectProxy(nullptr)->fetchSnapshotWithReply(
+            [owner = std::move(connection)](ReplyBytes) {});
+        owned.invalidate(); // most often before the thread has taken the call
+        ASSERT_EQ(released.get_future().wait_for(2s), std::future_status::ready) << round;
+    }
 }

@@ -1,27 +1,20 @@
-// The shipped agent reads the kernel's /sys/class/hwmon. Each test shows it a tree of
-// its own there, inside a private mount namespace, so the machine's sensors play no part.
+// The shipped agent reads the kernel's /sys/class/hwmon. The test, as root, shows it a tree
+// of its own at /sys inside a private mount namespace, so the machine's sensors play no
+// part. Only /sys is made private there: "/" need not be a mount point (chroots).
 #include "Shared/SnapshotJSON.h"
 #include "support/FakeHwmon.h"
 #include "support/ServiceHarness.h"
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 namespace {
 
-// `--snapshot` with the tree's class/ and devices/ bound over /sys's, so the links in
-// class/hwmon/ resolve as they do on a real machine.
 std::optional<SensorSnapshot> snapshotOn(const FakeHwmon& tree) {
-    std::vector<std::string> arguments{"unshare", "--mount"};
-    if (::geteuid() != 0)
-        arguments.push_back("--map-root-user");
-    arguments.insert(arguments.end(), {"sh", "-c",
-                                       "mount --bind \"$0/class\" /sys/class && "
-                                       "mount --bind \"$0/devices\" /sys/devices && "
-                                       "exec \"$1\" --snapshot",
-                                       tree.root.string(), AGENT_PATH});
-    ChildResult run = runChild(UNSHARE_PATH, arguments);
+    ChildResult run = runChild(
+        UNSHARE_PATH,
+        {"unshare", "--mount", "--propagation", "unchanged", "sh", "-c",
+         "mount --make-rprivate /sys && mount --bind \"$0\" /sys && exec \"$1\" --snapshot",
+         tree.root.string(), AGENT_PATH});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     return decodeSnapshot(run.out);
 }

@@ -57,7 +57,7 @@ TEST(PeerCheck, ChecksTheProgramAtTheOtherEndOfASocket) {
         EXPECT_GE(connection, 0) << program;
         if (endFirst)
             peer.kill();
-        bool result = socketPeerSatisfies(connection, requirement);
+        bool result = checkSocketPeer(connection, requirement) == PeerCheck::satisfied;
         close(connection);
         return result;
     };

@@ -1,10 +1,8 @@
-// A stand-in for NVIDIA's management library: the functions the agent resolves, with
-// the documented C signatures, answering from a device table the tests fill in.
-// Plain C data only, so that the library really unloads on its last dlclose.
+// The functions the agent resolves, with the real library's C signatures, answering from
+// a device table. Plain C data only, so that the library really unloads on its last dlclose.
 #include "FakeNvml.h"
 
 #include <cstdlib>
-#include <iterator>
 
 namespace {
 
@@ -13,30 +11,23 @@ struct Device {
     int queryResult;
 };
 
-struct Utilization {
-    unsigned int gpu;
-    unsigned int memory;
-};
-
 Device devices[8];
 unsigned int deviceCount = 0;
-int initResult = fakeNvmlSuccess;
-int countResult = fakeNvmlSuccess;
-int initialisations = 0; // inits less shutdowns, as the real library counts nested inits
+int initResult = fakeNvmlSuccess, countResult = fakeNvmlSuccess;
+int initialisations = 0; // as the real library counts nested inits
 
 } // namespace
 
 extern "C" {
 
 void fakeNvmlReset(int init, int count) {
-    deviceCount = 0;
+    deviceCount = initialisations = 0;
     initResult = init;
     countResult = count;
-    initialisations = 0;
 }
 
 void fakeNvmlAddDevice(unsigned int gpuPercent, int queryResult) {
-    if (deviceCount < std::size(devices))
+    if (deviceCount < 8)
         devices[deviceCount++] = Device{gpuPercent, queryResult};
 }
 
@@ -44,7 +35,6 @@ int fakeNvmlInitsLeft() {
     return initialisations;
 }
 
-// A whole agent process can be given a device too: FAKE_NVML_GPU_PERCENT=100.
 [[gnu::constructor]] static void addDeviceFromEnvironment() {
     if (const char* percent = std::getenv("FAKE_NVML_GPU_PERCENT"))
         fakeNvmlAddDevice(unsigned(std::atoi(percent)), fakeNvmlSuccess);
@@ -60,25 +50,21 @@ int nvmlShutdown() {
 }
 
 int nvmlDeviceGetCount_v2(unsigned int* count) {
-    if (initialisations <= 0)
-        return fakeNvmlUninitialized;
-    if (countResult == fakeNvmlSuccess)
+    if (initialisations > 0 && countResult == fakeNvmlSuccess)
         *count = deviceCount;
-    return countResult;
+    return initialisations > 0 ? countResult : fakeNvmlUninitialized;
 }
 
 int nvmlDeviceGetHandleByIndex_v2(unsigned int index, Device** device) {
-    if (initialisations <= 0)
-        return fakeNvmlUninitialized;
     *device = &devices[index];
-    return fakeNvmlSuccess;
+    return initialisations > 0 ? fakeNvmlSuccess : fakeNvmlUninitialized;
 }
 
-int nvmlDeviceGetUtilizationRates(Device* device, Utilization* utilization) {
+int nvmlDeviceGetUtilizationRates(Device* device, unsigned int utilization[2]) {
     if (initialisations <= 0)
         return fakeNvmlUninitialized;
     if (device->queryResult == fakeNvmlSuccess)
-        *utilization = Utilization{device->gpuPercent, 0};
+        utilization[0] = device->gpuPercent; // gpu, then memory
     return device->queryResult;
 }
 }

@@ -30,9 +30,9 @@ int main(int argc, char** argv) {
     });
     if (!proxy)
         return 2;
-    proxy->fetchSnapshotWithReply([&](std::string data) {
-        bool ok = decodeSnapshot(data).has_value();
-        finish(ok, ok ? data : "undecodable reply of " + std::to_string(data.size()) + " bytes");
+    proxy->fetchSnapshotWithReply([&](ReplyBytes data) {
+        bool ok = data && decodeSnapshot(*data).has_value();
+        finish(ok, ok ? *data : "undecodable reply");
     });
     auto result = outcome.get_future();
     if (result.wait_for(std::chrono::duration<double>(timeout)) != std::future_status::ready)

@@ -34,20 +34,10 @@ void SimulatedSMC::set(std::string_view key, std::string_view type,
 }
 
 void SimulatedSMC::setFloat(std::string_view key, float value) {
-    auto bits = std::bit_cast<std::uint32_t>(value);
-    set(key, "flt ",
-        {std::uint8_t(bits), std::uint8_t(bits >> 8), std::uint8_t(bits >> 16),
-         std::uint8_t(bits >> 24)});
+    auto bits = std::bit_cast<std::array<std::uint8_t, 4>>(value); // little-endian hosts
+    set(key, "flt ", {bits.begin(), bits.end()});
 }
 
 std::unique_ptr<SMCReader> SimulatedSMC::openReader() {
     return SMCReader::open(std::make_unique<SimulatedConnection>(*this));
-}
-
-std::vector<std::string> SimulatedSMC::keysAsked() const {
-    std::vector<std::string> asked;
-    for (const std::string& line : log)
-        if (line.starts_with("9 "))
-            asked.push_back(line.substr(2));
-    return asked;
 }

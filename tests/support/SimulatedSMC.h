@@ -10,22 +10,18 @@
 #include <vector>
 
 // An SMC made of a key table behind the driver's block protocol, with a log of what was
-// done to it. Connections opened from it refer to it and must not outlive it.
+// done to it. Readers opened from it refer to it and must not outlive it.
 class SimulatedSMC {
   public:
-    // A key whose data size is the number of bytes (at most 32).
+    // A key whose data size is the number of bytes (the first 32 are kept).
     void set(std::string_view key, std::string_view type, const std::vector<std::uint8_t>& bytes);
-    // A key holding a little-endian single-precision number ("flt ").
-    void setFloat(std::string_view key, float value);
+    void setFloat(std::string_view key, float value); // type "flt "
 
-    // "open", "close" and "<command> <key>" per call, e.g. "9 TC0P"; tests may add marks
-    // of their own to see the order of other events.
+    // "open", "close" and "<command> <key>" per call; tests may add marks of their own.
     std::vector<std::string> log;
     bool recording = true; // off for long runs, which would otherwise grow the log
 
     std::unique_ptr<SMCReader> openReader();
-    // The keys asked for with command 9, in order.
-    std::vector<std::string> keysAsked() const;
 
   private:
     friend class SimulatedConnection;

@@ -71,6 +71,11 @@ TEST(HwmonSmc, OtherChipsStandInForPackageCoresGpuAndFansInChipOrder) {
     // hwmon10 comes last; a fan minimum of 0 is no reading.
     expectReadings(*openOn(tree), "TC0P=61 TC1C=60 TC2C TG0D=45 TG0H=48.125 FNum=4 F0Ac=1050 "
                                   "F1Ac=0 F1Mn=300 F1Mx F2Ac=812 F2Mn F2Mx=3300 F3Ac=20000");
+    // Only the first 8 fans: more would be no fan count at all.
+    tree.addChip(11, "platform/it87.2608",
+                 {"name=it8688", "fan1_input=1", "fan2_input=2", "fan3_input=3", "fan4_input=4",
+                  "fan5_input=5"});
+    expectReadings(*openOn(tree), "FNum=8 F3Ac=20000 F4Ac=1 F7Ac=4 F8Ac");
 
     FakeHwmon amd;
     amd.addChip(0, "pci0000:00/0000:00:18.3",

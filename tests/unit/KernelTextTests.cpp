@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <tuple>
 
 using namespace std::string_literals;
@@ -48,15 +47,15 @@ TEST(Utf8, ReplacesEachMaximalIllFormedPart) {
               "\uFFFD\uFFFD\uFFFD\uFFFD|\uFFFDz|\uFFFD");
 }
 
-TEST(LinuxKernelSetting, BrandStringIsTheKernelsModelName) {
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    std::string line, expected;
-    while (std::getline(cpuinfo, line) && expected.empty())
-        if (line.starts_with("model name"))
-            expected = line.substr(line.find(':') + 2);
-    auto name = sysctlString("machdep.cpu.brand_string");
-    EXPECT_EQ(name, expected.empty() ? std::nullopt : std::optional(expected));
-
+TEST(LinuxKernelSetting, BrandStringIsTheFirstModelNameAsTheKernelWroteIt) {
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {"processor\t: 0\nmodel name\t: Intel(R) Xeon(R)\nmodel name\t: B\n", "Intel(R) Xeon(R)"},
+        {"model name\t:   Padded  \n", "  Padded  "},
+        {"model name\t:\n", ""},
+        {"cpu family\t: 6\n", std::nullopt},
+    };
+    for (const auto& [cpuinfo, expected] : cases)
+        EXPECT_EQ(cpuModelName(cpuinfo), expected) << cpuinfo;
     // Other names, and a buffer too small for the value, fail rather than truncate.
     char tooSmall[1];
     std::size_t size = sizeof tooSmall;

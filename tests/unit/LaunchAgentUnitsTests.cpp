@@ -56,9 +56,11 @@ TEST(SystemdUnits, SocketListensPrivatelyWhereClientsLookAndStartsTheProgramBare
               "[Socket]\nListenStream=%t/org.example.service\nSocketMode=0600\n\n"
               "[Install]\nWantedBy=sockets.target\n");
     EXPECT_EQ(units->serviceUnitName, "org.example.Agent.service");
+    // Never down for good after a crash loop: no start limit, a pause after each failure.
     EXPECT_EQ(units->serviceUnit,
-              "[Unit]\nDescription=org.example.Agent\n\n"
-              "[Service]\nExecStart=\"/opt/Example.app/Contents/MacOS/Agent\"\n");
+              "[Unit]\nDescription=org.example.Agent\nStartLimitIntervalSec=0\n\n"
+              "[Service]\nExecStart=\"/opt/Example.app/Contents/MacOS/Agent\"\n"
+              "ExecStopPost=/bin/sh -c '[ \"$$SERVICE_RESULT\" = success ] || exec sleep 1'\n");
 
     // The path is taken literally: no specifiers, no variables.
     units = systemdUnitsFor(example, "/home/a b/100%/$HOME/X.app");

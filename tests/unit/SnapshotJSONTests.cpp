@@ -6,105 +6,79 @@
 #include <algorithm>
 #include <cmath>
 
+using nlohmann::json;
+
 namespace {
 
-const SensorSnapshot full(1, 786000123.456789, "Apple M3 Max \xC3\xA9 \"quoted\"",
-                          GPUReading(37.25, 12.5, 0.1), 47.5, 1e300, 3,
-                          std::vector{FanReading(0, 1200.75, 1000, 6000),
-                                      FanReading(2, 0, std::nullopt, 5800)},
-                          "1.2.3", 42);
+const std::string fullText = R"({"protocolVersion":1,"timestamp":786000123.456789,
+    "processorName":"Apple M3 \u00e9 \"x\"","cpuTemperatureCelsius":47.5,"fanCount":3,
+    "gpuTemperatureCelsius":1e300,"pluginVersion":"1.2.3","pluginBuild":-9223372036854775808,
+    "gpu":{"utilizationPercent":37.25,"rendererPercent":12.5,"tilerPercent":0.1},
+    "fans":[{"id":0,"currentRPM":1200.75,"minimumRPM":1000,"maximumRPM":6000},
+            {"id":2,"currentRPM":0,"maximumRPM":5800}]})";
 
-// True when the keys of this object and of every object inside it are in sorted order.
-bool keysSorted(const nlohmann::ordered_json& value) {
+bool keysSorted(const nlohmann::ordered_json& object) {
     std::vector<std::string> keys;
-    for (auto& [key, inner] : value.items()) {
-        keys.push_back(value.is_object() ? key : "");
-        if (inner.is_structured() && !keysSorted(inner))
-            return false;
-    }
+    for (auto& item : object.items())
+        keys.push_back(item.key());
     return std::is_sorted(keys.begin(), keys.end());
 }
 
 } // namespace
 
-TEST(SnapshotEncoding, BothStylesRoundTripEveryField) {
-    SensorSnapshot snapshot = full;
-    for (auto build : {INT64_MIN, INT64_MAX}) {
-        snapshot.pluginBuild = build;
-        for (auto encoded : {encodeCompact(snapshot), encodePrettySorted(snapshot)}) {
-            ASSERT_TRUE(encoded);
-            EXPECT_EQ(decodeSnapshot(*encoded), snapshot) << *encoded;
-        }
+TEST(SnapshotJSON, BothStylesWriteEachFieldUnderItsNameAndReadBack) {
+    SensorSnapshot full = decodeSnapshot(fullText).value();
+    for (auto encoded : {encodeCompact(full), encodePrettySorted(full)}) {
+        ASSERT_TRUE(encoded);
+        EXPECT_EQ(json::parse(*encoded), json::parse(fullText)) << *encoded;
+        EXPECT_EQ(decodeSnapshot(*encoded), full);
     }
-    SensorSnapshot later = full; // equality takes in every field
-    later.timestamp = std::nextafter(full.timestamp, 1e12);
-    EXPECT_NE(later, full);
-    EXPECT_EQ(encodeCompact(snapshot)->find('\n'), std::string::npos);
-    auto pretty = encodePrettySorted(snapshot);
-    EXPECT_NE(pretty->find('\n'), std::string::npos);
-    EXPECT_TRUE(keysSorted(nlohmann::ordered_json::parse(*pretty))) << *pretty;
-}
+    EXPECT_EQ(encodeCompact(full)->find('\n'), std::string::npos);
+    auto pretty = nlohmann::ordered_json::parse(*encodePrettySorted(full));
+    EXPECT_TRUE(keysSorted(pretty) && keysSorted(pretty["gpu"]) && keysSorted(pretty["fans"][0]));
+    EXPECT_EQ(json::parse(*encodeCompact(SensorSnapshot{})),
+              json::parse(R"({"fans":[],"protocolVersion":1,"timestamp":0})"));
 
-TEST(SnapshotEncoding, AbsentFieldsAreLeftOutAndFansAlwaysWritten) {
-    SensorSnapshot snapshot;
-    EXPECT_EQ(encodeCompact(snapshot), R"({"fans":[],"protocolVersion":1,"timestamp":0.0})");
-    snapshot.fans = {FanReading{4, 900, std::nullopt, std::nullopt}};
-    snapshot.gpu = GPUReading{5, std::nullopt, std::nullopt};
-    EXPECT_EQ(encodeCompact(snapshot), R"({"fans":[{"currentRPM":900.0,"id":4}],)"
-                                       R"("gpu":{"utilizationPercent":5.0},)"
-                                       R"("protocolVersion":1,"timestamp":0.0})");
-}
-
-TEST(SnapshotEncoding, AnyNonFiniteDoubleFailsTheWholeRecord) {
-    for (int field = 0; field < 9; ++field) {
+    // Required doubles are written one by one, optional ones through one helper.
+    for (int field = 0; field < 4; ++field) {
         SensorSnapshot s = full;
-        double* doubles[] = {&s.timestamp,
-                             &*s.cpuTemperatureCelsius,
-                             &*s.gpuTemperatureCelsius,
-                             &s.gpu->utilizationPercent,
-                             &*s.gpu->rendererPercent,
-                             &*s.gpu->tilerPercent,
-                             &s.fans[0].currentRPM,
-                             &*s.fans[0].minimumRPM,
-                             &*s.fans[0].maximumRPM};
-        *doubles[field] = field % 3 == 0 ? NAN : field % 3 == 1 ? INFINITY : -INFINITY;
-        EXPECT_FALSE(encodeCompact(s)) << "field " << field;
-        EXPECT_FALSE(encodePrettySorted(s)) << "field " << field;
+        double* doubles[] = {&s.timestamp, &s.gpu->utilizationPercent, &s.fans[1].currentRPM,
+                             &*s.fans[1].maximumRPM};
+        *doubles[field] = field % 2 ? NAN : -INFINITY;
+        EXPECT_FALSE(encodeCompact(s) || encodePrettySorted(s)) << "field " << field;
     }
 }
 
-TEST(SnapshotDecoding, OptionalKeysMissingOrNullAndUnknownKeysIgnored) {
-    auto snapshot = decodeSnapshot(R"({"protocolVersion":1,"timestamp":0,"fans":[],
-        "processorName":null,"gpu":null,"cpuTemperatureCelsius":null,"fanCount":null,
-        "pluginVersion":null,"pluginBuild":null,"gpuTemperatureCelsius":null})");
-    EXPECT_EQ(snapshot, SensorSnapshot{});
-
-    snapshot = decodeSnapshot(R"({"protocolVersion":7,"timestamp":12,"extra":{"x":[1]},"fans":[
-        {"id":3,"currentRPM":5,"minimumRPM":null,"label":7}],
-        "gpu":{"utilizationPercent":1,"tilerPercent":null,"vendor":"x"}})");
-    EXPECT_EQ(snapshot, SensorSnapshot(7, 12, {}, GPUReading(1, {}, {}), {}, {}, {},
-                                       std::vector{FanReading(3, 5, {}, {})}, {}, {}));
-}
-
-TEST(SnapshotDecoding, RejectsEveryBrokenRule) {
+TEST(SnapshotJSON, DecodingTakesNullForAbsentIgnoresUnknownKeysAndRejectsEveryBrokenRule) {
+    EXPECT_EQ(decodeSnapshot(R"({"protocolVersion":7,"timestamp":12,"x":{},"fanCount":null,
+        "fans":[{"id":3,"currentRPM":5,"minimumRPM":null,"x":7}],"gpu":{"utilizationPercent":1,
+        "tilerPercent":null,"x":"y"},"processorName":null,"pluginBuild":null})"),
+              (SensorSnapshot{7,
+                              12,
+                              {},
+                              GPUReading{1, {}, {}},
+                              {},
+                              {},
+                              {},
+                              std::vector{FanReading{3, 5, {}, {}}},
+                              {},
+                              {}}));
+    EXPECT_EQ(decodeSnapshot(R"({"protocolVersion":1,"timestamp":0,"fans":[],"gpu":null})"),
+              SensorSnapshot{});
     const std::string head = R"({"protocolVersion":1,"timestamp":0)";
     const std::string rejected[] = {
         "[]",
-        head + "}", // fans missing
         head + R"(,"fans":null})",
         R"({"timestamp":0,"fans":[]})",
         R"({"protocolVersion":1,"fans":[]})",
         R"({"protocolVersion":1.5,"timestamp":0,"fans":[]})",
-        R"({"protocolVersion":1e0,"timestamp":0,"fans":[]})",
         R"({"protocolVersion":9223372036854775808,"timestamp":0,"fans":[]})",
-        R"({"protocolVersion":-9223372036854775809,"timestamp":0,"fans":[]})",
         head + R"(,"fans":{}})",
         head + R"(,"fans":[{"id":0}]})",
-        head + R"(,"fans":[{"id":0,"currentRPM":1},{"id":0,"currentRPM":1,"minimumRPM":"x"}]})",
         head + R"(,"fans":[],"gpu":{}})",
         head + R"(,"fans":[],"gpu":{"utilizationPercent":1,"rendererPercent":"2"}})",
         head + R"(,"fans":[],"processorName":5})",
-        head + R"(,"fans":[],"fanCount":2.0})",
+        head + R"(,"fans":[],"fanCount":2.5})",
         head + R"(,"fans":[],"pluginBuild":"42"})",
         head + R"(,"fans":[]} trailing)",
     };

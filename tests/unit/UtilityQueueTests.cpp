@@ -2,46 +2,33 @@
 
 #include <gtest/gtest.h>
 
-#include <condition_variable>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <thread>
-#include <vector>
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
+// Work runs by deadline, never early, on the queue's thread, and may queue more from there.
 TEST(UtilityQueue, RunsWorkByDeadlineOnItsOwnThreadNeverEarly) {
-    // Shared, so work that outlives a failed test finds its record still there.
-    struct Runs {
-        std::mutex mutex;
-        std::condition_variable changed;
-        std::vector<int> order; // negative: ran early or on the caller's thread
-    };
-    auto runs = std::make_shared<Runs>();
-    DelayedWorkQueue& queue = utilityQueue();
-    auto record = [runs, caller = std::this_thread::get_id()](int label, Clock::duration delay) {
-        return [runs, caller, label, due = Clock::now() + delay] {
-            std::lock_guard held(runs->mutex);
-            bool onTimeElsewhere = Clock::now() >= due && std::this_thread::get_id() != caller;
-            runs->order.push_back(onTimeElsewhere ? label : -label);
-            runs->changed.notify_all();
+    auto order = std::make_shared<std::vector<int>>(); // outlives a failed test's waiting
+    auto done = std::make_shared<std::promise<void>>();
+    auto record = [order, caller = std::this_thread::get_id()](int label, Clock::duration delay) {
+        return [=, due = Clock::now() + delay] {
+            bool fair = Clock::now() >= due && std::this_thread::get_id() != caller;
+            order->push_back(fair ? label : -label);
         };
     };
-    queue.runAfter(1h, [] {}); // must not hold back the shorter ones
-    // The last queues more work from the queue's own thread.
-    queue.runAfter(30ms, [&queue, record, last = record(30, 30ms)] {
+    DelayedWorkQueue& queue = utilityQueue();
+    queue.runAfter(1h, [] {});
+    queue.runAfter(30ms, [&queue, done, last = record(30, 30ms), record] {
         last();
-        queue.runAfter(0ms, record(31, 0ms));
+        queue.runAfter(0ms, [done, next = record(31, 0ms)] { next(), done->set_value(); });
     });
-    queue.runAfter(10ms, record(10, 10ms));
-    queue.runAfter(0ms, record(1, 0ms));
-    queue.runAfter(20ms, record(20, 20ms));
-    queue.runAfter(10ms, record(11, 10ms));
-    std::unique_lock held(runs->mutex);
-    ASSERT_TRUE(runs->changed.wait_for(held, 10s, [&] { return runs->order.size() == 6; }));
-    EXPECT_EQ(runs->order, (std::vector<int>{1, 10, 11, 20, 30, 31}));
+    for (int label : {10, 1, 20, 11})
+        queue.runAfter(label / 10 * 10ms, record(label, label / 10 * 10ms));
+    ASSERT_EQ(done->get_future().wait_for(10s), std::future_status::ready);
+    EXPECT_EQ(*order, (std::vector<int>{1, 10, 11, 20, 30, 31}));
 }
 
 TEST(UtilityQueue, NearerWorkWakesTheThreadAsleepUntilLaterWork) {

@@ -16,6 +16,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr std::size_t maxFans = 8;
+
 // A whole decimal integer, as hwmon writes its readings.
 std::optional<std::int64_t> parseReading(const std::string& text) {
     std::int64_t value = 0;
@@ -100,8 +102,7 @@ SmcKeyEntry speedEntry(std::int64_t rpm) {
 class HwmonSmc final : public SmcTransport {
   public:
     HwmonSmc(std::map<std::uint32_t, Source> sources, std::size_t fanCount)
-        : sources(std::move(sources)), fanCount{fourCharCode("ui8 "), 1, {}} {
-        this->fanCount.bytes[0] = std::uint8_t(std::min<std::size_t>(fanCount, 255));
+        : sources(std::move(sources)), fanCount{fourCharCode("ui8 "), 1, {std::uint8_t(fanCount)}} {
     }
 
     std::int32_t call(std::uint32_t selector, const void* input, std::size_t inputSize,
@@ -162,9 +163,11 @@ std::unique_ptr<SmcTransport> openHwmonSmc(const fs::path& classDir) {
             }
         }
         for (unsigned n : chip.fans) {
+            // A fan count above 8 is refused whole, so the first 8 fans in chip order
+            // stand for all: a board with 7 fans and a GPU with 2 still shows 8.
+            if (fanIndex == maxFans)
+                break;
             std::size_t index = fanIndex++;
-            if (index > 9)
-                continue; // beyond one digit there is no four-character key
             std::string key = numbered("F", index);
             std::string base = numbered("fan", n);
             for (auto [suffix, attribute] :

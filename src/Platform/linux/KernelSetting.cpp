@@ -6,36 +6,32 @@
 #include <cstring>
 #include <optional>
 #include <string>
-#include <string_view>
 
-namespace {
-
-// The processor's name as the kernel reports it: the first "model name" line. It is
-// among the first processor's first lines; the rest, long on a large machine, is not read.
-std::optional<std::string> cpuModelName() {
-    auto text = readFileStart("/proc/cpuinfo", 16384);
-    std::string_view rest = text ? std::string_view(*text) : std::string_view();
-    while (!rest.empty()) {
-        std::string_view line = rest.substr(0, rest.find('\n'));
-        rest.remove_prefix(std::min(rest.size(), line.size() + 1));
+std::optional<std::string> cpuModelName(std::string_view cpuinfo) {
+    while (!cpuinfo.empty()) {
+        std::string_view line = cpuinfo.substr(0, cpuinfo.find('\n'));
+        cpuinfo.remove_prefix(std::min(cpuinfo.size(), line.size() + 1));
         if (!line.starts_with("model name"))
             continue;
         auto colon = line.find(':');
-        if (colon == std::string::npos)
+        if (colon == std::string_view::npos)
             return std::nullopt;
-        auto start = line.find_first_not_of(" \t", colon + 1);
-        return std::string(start == std::string::npos ? std::string_view() : line.substr(start));
+        // The kernel writes "model name\t: " and then the name as it is, spaces and all.
+        auto start = colon + 1;
+        if (start < line.size() && line[start] == ' ')
+            ++start;
+        return std::string(line.substr(start));
     }
     return std::nullopt;
 }
 
-} // namespace
-
 int readKernelSetting(const char* name, void* buffer, std::size_t* size) {
     if (!name || !size || std::strcmp(name, "machdep.cpu.brand_string") != 0)
         return -1;
-    // The kernel's answer cannot change while the process runs: read it once.
-    static const std::optional<std::string> value = cpuModelName();
+    // The kernel's answer cannot change while the process runs: read once. The name is
+    // among the first processor's first lines; the rest, long on a large machine, is not.
+    static const std::optional<std::string> value =
+        cpuModelName(readFileStart("/proc/cpuinfo", 16384).value_or(std::string()));
     if (!value)
         return -1;
     std::size_t needed = value->size() + 1;

@@ -141,14 +141,25 @@ std::optional<SystemdUnits> systemdUnitsFor(const LaunchAgentDefinition& agent,
                        "\n"
                        "[Install]\n"
                        "WantedBy=sockets.target\n";
+    // Every start answers a client's connection, so without clients nothing can loop; and
+    // a service that reaches a start limit fails its socket with it, refusing every
+    // later client until someone resets it. So no start limit. Instead a start that
+    // failed is followed by a pause before the socket may start the agent again: a crash
+    // loop then starts it once a second, far below the socket's own trigger limit (20 in
+    // 2 s, which would also fail it), while a client kept waiting meanwhile is still
+    // served well within its 5-second time-out. A clean idle exit has no pause.
     units.serviceUnit = "[Unit]\n"
                         "Description=" +
                         agent.label +
                         "\n"
+                        "StartLimitIntervalSec=0\n"
                         "\n"
                         "[Service]\n"
                         "ExecStart=" +
-                        execStartPath(program.native()) + "\n";
+                        execStartPath(program.native()) +
+                        "\n"
+                        "ExecStopPost=/bin/sh -c '[ \"$$SERVICE_RESULT\" = success ] || exec "
+                        "sleep 1'\n";
     return units;
 }
 

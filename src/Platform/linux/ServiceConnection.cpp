@@ -1,5 +1,6 @@
 #include "../ServiceConnection.h"
 
+#include "../../Shared/ServiceContract.h"
 #include "../../Shared/ServiceFrames.h"
 #include "../ProcessIdentity.h"
 #include "UnixSocket.h"
@@ -16,7 +17,7 @@
 namespace {
 
 struct Call {
-    std::function<void(std::string data)> reply;
+    std::function<void(ReplyBytes data)> reply;
     std::function<void(const ConnectionError&)> errorHandler;
 };
 
@@ -41,13 +42,15 @@ class Channel : public std::enable_shared_from_this<Channel> {
         std::lock_guard lock(mutex_);
         requirement_ = std::move(requirement);
     }
+    // The handler replaced goes when the call returns, outside the lock: it may hold the
+    // last reference to whatever owns this connection.
     void setInterruptionHandler(std::function<void()> handler) {
         std::lock_guard lock(mutex_);
-        interruptionHandler_ = std::move(handler);
+        interruptionHandler_.swap(handler);
     }
     void setInvalidationHandler(std::function<void()> handler) {
         std::lock_guard lock(mutex_);
-        invalidationHandler_ = std::move(handler);
+        invalidationHandler_.swap(handler);
     }
     void resume();
     void submit(Call call);
@@ -60,6 +63,7 @@ class Channel : public std::enable_shared_from_this<Channel> {
     void writeRequests();
     // Each false once the connection is invalid.
     bool readReplies();
+    bool replyToOldestCall(ReplyBytes data);
     bool peerSatisfiesRequirement(const ucred& peer);
     bool peerClosed();
     void failCallsInFlight(int code);
@@ -89,7 +93,7 @@ class Channel : public std::enable_shared_from_this<Channel> {
 
     // The connection's thread alone uses these.
     FileDescriptor socket_;
-    frames::FrameReader reader_;
+    frames::FrameReader reader_{contract::largestReplyBytes};
     bool peerVerified_ = false;
     std::string unsent_;
     std::deque<Call> inFlight_;
@@ -156,12 +160,16 @@ void Channel::run() {
     markInvalidated();
     disconnect();
     inFlight_.clear();
+    // Calls never taken are dropped outside the lock: the last reference to a caller's
+    // state, and through it to the connection, may go with them.
+    std::deque<Call> dropped;
     std::function<void()> handler;
     {
         std::lock_guard lock(mutex_);
-        submitted_.clear();
+        dropped.swap(submitted_);
         handler = invalidationHandler_;
     }
+    dropped.clear();
     if (handler)
         handler();
 }
@@ -170,22 +178,28 @@ bool Channel::connectToService() {
     auto path = serviceSocketPath(serviceName_);
     if (!path)
         return false;
-    FileDescriptor fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+    // Blocking, so that connecting waits while the service's backlog is full: a busy
+    // service is not an absent one. Each wait is short, so invalidating still ends it;
+    // once connected, every transfer asks not to wait.
+    FileDescriptor fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     int enable = 1;
+    timeval wait{0, 100'000};
     // Set before connecting, so the greeting already arrives with the sender's
     // credentials attached.
-    if (!fd || setsockopt(fd.get(), SOL_SOCKET, SO_PASSCRED, &enable, sizeof enable) != 0)
+    if (!fd || setsockopt(fd.get(), SOL_SOCKET, SO_PASSCRED, &enable, sizeof enable) != 0 ||
+        setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait) != 0)
         return false;
     sockaddr_un address = *unixAddress(*path);
-    if (connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        return false;
+    while (connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        if ((errno != EAGAIN && errno != EINTR) || isInvalidated())
+            return false;
     socket_ = std::move(fd);
     return true;
 }
 
 void Channel::disconnect() {
     socket_.reset();
-    reader_ = frames::FrameReader();
+    reader_ = frames::FrameReader(contract::largestReplyBytes);
     peerVerified_ = false;
     unsent_.clear();
 }
@@ -248,14 +262,27 @@ bool Channel::readReplies() {
             failCallsInFlight(EPROTO);
             return true;
         }
-        Call call = std::move(inFlight_.front());
-        inFlight_.pop_front();
-        if (isInvalidated())
+        if (!replyToOldestCall(std::move(*frame)))
             return false;
-        call.reply(std::move(*frame));
     }
-    if (reader_.isBroken())
+    if (reader_.isBroken()) {
+        // Longer than any reply a client takes: refused from its header, and the stream
+        // cannot be followed past it.
+        if (!peerVerified_)
+            return false;
+        if (!inFlight_.empty() && !replyToOldestCall(std::nullopt))
+            return false;
         failCallsInFlight(EMSGSIZE);
+    }
+    return true;
+}
+
+bool Channel::replyToOldestCall(ReplyBytes data) {
+    Call call = std::move(inFlight_.front());
+    inFlight_.pop_front();
+    if (isInvalidated())
+        return false;
+    call.reply(std::move(data));
     return true;
 }
 
@@ -303,7 +330,7 @@ class SocketProxy final : public SensorServiceProxy {
                 std::function<void(const ConnectionError&)> errorHandler)
         : channel_(std::move(channel)), errorHandler_(std::move(errorHandler)) {}
 
-    void fetchSnapshotWithReply(std::function<void(std::string data)> reply) override {
+    void fetchSnapshotWithReply(std::function<void(ReplyBytes data)> reply) override {
         channel_->submit(Call{std::move(reply), errorHandler_});
     }
 

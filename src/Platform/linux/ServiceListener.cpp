@@ -4,14 +4,18 @@
 #include "../ProcessIdentity.h"
 #include "UnixSocket.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <deque>
 #include <fcntl.h>
+#include <malloc.h>
 #include <optional>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -19,10 +23,47 @@ namespace {
 
 // Where the service manager puts the first socket it passes on.
 constexpr int firstPassedDescriptor = 3;
-// A client that stops taking its replies stops being read, so it cannot make the agent
-// hold an unbounded backlog.
-constexpr std::size_t unsentByteLimit = 256 * 1024;
-constexpr std::size_t unansweredCallLimit = 16;
+// Open connections at most, so that whatever clients do, neither descriptors nor memory
+// run out; further clients wait in the listen backlog until one closes.
+constexpr std::size_t connectionLimit = 256;
+// Descriptors left for everything else: readings, identity checks, the loop's own.
+constexpr rlim_t reservedDescriptors = 32;
+// Connections taken from the backlog before the open ones are served again, so that a
+// flood of connections cannot keep a waiting call from its reply.
+constexpr int acceptBatch = 32;
+// A client that stops taking its replies stops being read, so that it holds no more
+// than this of the agent's memory; its further calls wait in the kernel.
+constexpr std::size_t unsentByteLimit = 8 * 1024;
+constexpr std::size_t unansweredCallLimit = 4;
+// Read a few calls at a time, so that one client's calls never queue up ahead of many
+// other clients' calls.
+constexpr std::size_t readChunk =
+    unansweredCallLimit * (frames::headerBytes + frames::fetchSnapshotMethod.size());
+// How long a check or an accept that ran short of descriptors or memory waits to retry.
+constexpr long retryNanoseconds = 50'000'000;
+
+// The soft limit on open files, raised as far as the hard limit allows.
+rlim_t raiseOpenFileLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 1024;
+    if (limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+        getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    return limit.rlim_cur;
+}
+
+bool isShortage(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
+// A peer that has already hung up without sending a byte: no call to answer.
+bool hasLeftSilently(int fd) {
+    char byte;
+    return recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
+}
 
 std::optional<long> environmentNumber(const char* name) {
     const char* text = std::getenv(name);
@@ -117,7 +158,9 @@ class ClientConnection final : public IncomingConnection,
     bool isSaturated() const {
         return unsent_.size() >= unsentByteLimit || answers_.size() >= unansweredCallLimit;
     }
-    void pump();
+    // Sends what it can and serves the calls already read; reads more only when
+    // `readMore`, that is when the loop finds the client's calls waiting.
+    void pump(bool readMore);
     void flush();
     void serveBufferedCalls();
     void readCalls();
@@ -131,7 +174,10 @@ class ClientConnection final : public IncomingConnection,
     bool resumed_ = false;
     bool greeted_ = false;
     bool closed_ = false;
-    frames::FrameReader reader_;
+    // The client shut down its writing side: it is answered, then closed.
+    bool inputEnded_ = false;
+    // Calls are all the agent takes, so no frame may be longer than one.
+    frames::FrameReader reader_{frames::fetchSnapshotMethod.size()};
     std::string unsent_;
     // One slot per unanswered call, oldest first; replies leave in call order.
     std::deque<std::optional<std::string>> answers_;
@@ -146,15 +192,16 @@ void ClientConnection::resume() {
         auto self = weak.lock();
         if (!self)
             return;
-        if (hungUp && self->isSaturated())
+        // Gone both ways: nobody is left to take a reply.
+        if (hungUp)
             self->close();
         else
-            self->pump();
+            self->pump(true);
     });
     // A call sent with the connection is answered before the greeting leaves, so that
     // both leave in one message and the client wakes once.
     readCalls();
-    flush();
+    pump(false);
 }
 
 void ClientConnection::close() {
@@ -166,13 +213,16 @@ void ClientConnection::close() {
     onClosed_();
 }
 
-void ClientConnection::pump() {
+void ClientConnection::pump(bool readMore) {
     auto self = shared_from_this();
     flush();
     serveBufferedCalls();
-    readCalls();
+    if (readMore)
+        readCalls();
+    if (!closed_ && inputEnded_ && answers_.empty() && unsent_.empty())
+        close();
     if (!closed_)
-        loop_.setInterests(fd_.get(), (isSaturated() ? 0u : EventLoop::readable) |
+        loop_.setInterests(fd_.get(), (isSaturated() || inputEnded_ ? 0u : EventLoop::readable) |
                                           (unsent_.empty() ? 0u : EventLoop::writable));
 }
 
@@ -198,6 +248,8 @@ void ClientConnection::flush() {
         else if (!(sent < 0 && errno == EINTR))
             close();
     }
+    // What a burst of replies grew goes back.
+    unsent_.shrink_to_fit();
 }
 
 void ClientConnection::serveBufferedCalls() {
@@ -222,15 +274,17 @@ void ClientConnection::serveBufferedCalls() {
 }
 
 void ClientConnection::readCalls() {
-    char buffer[16384];
-    while (!closed_ && !isSaturated()) {
+    char buffer[readChunk];
+    while (!closed_ && !inputEnded_ && !isSaturated()) {
         ssize_t got = recv(fd_.get(), buffer, sizeof buffer, MSG_DONTWAIT);
         if (got > 0) {
             reader_.feed(std::string_view(buffer, std::size_t(got)));
             serveBufferedCalls();
-        } else if (got < 0 && errno == EAGAIN) {
+        } else if (got == 0) {
+            inputEnded_ = true;
+        } else if (errno == EAGAIN) {
             return;
-        } else if (!(got < 0 && errno == EINTR)) {
+        } else if (errno != EINTR) {
             close();
         }
     }
@@ -253,7 +307,7 @@ void ClientConnection::deliver(std::uint64_t call, std::string data) {
         answers_.pop_front();
         ++oldestUnanswered_;
     }
-    pump();
+    pump(false);
 }
 
 } // namespace
@@ -267,6 +321,8 @@ class ServiceListener::Impl {
         connections_.clear();
         if (socket_)
             loop_.unwatch(socket_.get());
+        if (retryTimer_)
+            loop_.unwatch(retryTimer_.get());
     }
 
     std::string requirement;
@@ -275,15 +331,23 @@ class ServiceListener::Impl {
     void resume();
 
   private:
-    void acceptAll();
-    void admit(FileDescriptor fd);
+    void acceptWaiting();
+    void retry();
+    void retryLater();
+    // Whether the peer's check came to an end; one that ran short of resources did not.
+    bool admit(FileDescriptor& fd);
     void connectionClosed(std::uint64_t number);
+    void updateAccepting();
 
     EventLoop& loop_;
     std::string serviceName_;
     std::string greeting_;
     FileDescriptor socket_;
-    bool acceptingPaused_ = false;
+    FileDescriptor retryTimer_;
+    std::size_t connectionBound_ = 1;
+    // Accepted, but their check ran short of resources: checked again before any other.
+    std::deque<FileDescriptor> unchecked_;
+    bool waitingToRetry_ = false;
     std::unordered_map<std::uint64_t, std::shared_ptr<ClientConnection>> connections_;
     std::uint64_t connectionsMade_ = 0;
 };
@@ -291,51 +355,96 @@ class ServiceListener::Impl {
 void ServiceListener::Impl::resume() {
     if (socket_)
         return;
+    rlim_t files = raiseOpenFileLimit();
+    connectionBound_ = files > reservedDescriptors + 1
+                           ? std::min<std::size_t>(connectionLimit, files - reservedDescriptors)
+                           : 1;
     socket_ = passedSocket();
     if (!socket_) {
         if (auto path = serviceSocketPath(serviceName_))
             socket_ = boundSocket(*path);
     }
-    if (socket_)
-        loop_.watch(socket_.get(), EventLoop::readable, [this](bool) { acceptAll(); });
+    if (!socket_)
+        return;
+    // Made now, while descriptors are plentiful: it is wanted when they run short.
+    retryTimer_.reset(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
+    loop_.watch(retryTimer_.get(), EventLoop::readable, [this](bool) { retry(); });
+    loop_.watch(socket_.get(), EventLoop::readable, [this](bool) { acceptWaiting(); });
 }
 
-void ServiceListener::Impl::acceptAll() {
-    for (;;) {
-        int fd = accept4(socket_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd >= 0) {
-            admit(FileDescriptor(fd));
-            continue;
+void ServiceListener::Impl::acceptWaiting() {
+    for (int taken = 0;
+         taken < acceptBatch && !waitingToRetry_ && connections_.size() < connectionBound_;) {
+        FileDescriptor fd(accept4(socket_.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        if (fd) {
+            ++taken;
+            if (!admit(fd)) {
+                unchecked_.push_back(std::move(fd));
+                retryLater();
+            }
+        } else if (isShortage(errno)) {
+            retryLater();
+        } else if (errno != EINTR && errno != ECONNABORTED) {
+            break;
         }
-        if (errno == EINTR || errno == ECONNABORTED)
-            continue;
-        // Out of descriptors or memory: wait for a connection to close rather than spin.
-        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-            acceptingPaused_ = true;
-            loop_.setInterests(socket_.get(), 0);
-        }
-        return;
     }
+    updateAccepting();
 }
 
-void ServiceListener::Impl::admit(FileDescriptor fd) {
+void ServiceListener::Impl::retryLater() {
+    waitingToRetry_ = true;
+    itimerspec delay{{0, 0}, {0, retryNanoseconds}};
+    timerfd_settime(retryTimer_.get(), 0, &delay, nullptr);
+}
+
+void ServiceListener::Impl::retry() {
+    std::uint64_t expirations = 0;
+    [[maybe_unused]] auto got = read(retryTimer_.get(), &expirations, sizeof expirations);
+    waitingToRetry_ = false;
+    while (!unchecked_.empty()) {
+        if (!admit(unchecked_.front())) {
+            retryLater();
+            return;
+        }
+        unchecked_.pop_front();
+    }
+    acceptWaiting();
+}
+
+bool ServiceListener::Impl::admit(FileDescriptor& fd) {
+    if (hasLeftSilently(fd.get())) {
+        fd.reset();
+        return true;
+    }
     // Before the delegate hears of it. Without a requirement nobody is admitted.
-    if (!socketPeerSatisfies(fd.get(), requirement))
-        return;
+    PeerCheck check = checkSocketPeer(fd.get(), requirement);
+    if (check == PeerCheck::undecided)
+        return false;
+    if (check == PeerCheck::refused) {
+        fd.reset();
+        return true;
+    }
     std::uint64_t number = connectionsMade_++;
     auto connection = std::make_shared<ClientConnection>(
         loop_, std::move(fd), greeting_, [this, number] { connectionClosed(number); });
     connections_.emplace(number, connection);
     if (!delegate || !delegate->shouldAcceptNewConnection(*connection) || !connection->isResumed())
         connection->close();
+    return true;
 }
 
 void ServiceListener::Impl::connectionClosed(std::uint64_t number) {
     connections_.erase(number);
-    if (acceptingPaused_) {
-        acceptingPaused_ = false;
-        loop_.setInterests(socket_.get(), EventLoop::readable);
-    }
+    // What a burst of clients took goes back once they have all left.
+    if (connections_.empty())
+        malloc_trim(0);
+    updateAccepting();
+}
+
+// The backlog is watched only while there is room for another connection.
+void ServiceListener::Impl::updateAccepting() {
+    bool room = !waitingToRetry_ && connections_.size() < connectionBound_;
+    loop_.setInterests(socket_.get(), room ? EventLoop::readable : 0u);
 }
 
 ServiceListener::ServiceListener(EventLoop& loop, std::string serviceName)
