@@ -1,8 +1,12 @@
-# corvane_code_identity(<target> IDENTIFIER <id> [TEAM <team>] [ANCHORED]
-#                       [FIELDS <oid>[=<value>]...] [ENTITLEMENTS <name>=<value>...])
+# corvane_code_identity(<target> IDENTIFIER <id> [ENTITLEMENTS <name>=<value>...]
+#                       [TEAM <team>] [ANCHORED] [SIGNING_KEYS <folder> | UNSIGNED])
 #
 # Embeds a code-identity note in <target>: a generated source holds the note, placed in
-# its own note section and marked used so neither compiler nor linker drops it.
+# its own note section and marked used so neither compiler nor linker drops it. The
+# program is then signed (corvane_sign) with the team's keys, or the key folder given;
+# TEAM and ANCHORED are checked against the signing certificate. The note names only the
+# program; who vouches for it is the signature's to say.
+include(${CMAKE_CURRENT_LIST_DIR}/Signing.cmake)
 set(CORVANE_CODE_IDENTITY_SOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/../src)
 
 # Appends one {key, value} entry to the variable <list>; the raw literals take any
@@ -18,7 +22,7 @@ function(_corvane_identity_entry list key value)
 endfunction()
 
 function(corvane_code_identity target)
-  cmake_parse_arguments(ARG "ANCHORED" "IDENTIFIER;TEAM" "FIELDS;ENTITLEMENTS" ${ARGN})
+  cmake_parse_arguments(ARG "ANCHORED;UNSIGNED" "IDENTIFIER;TEAM;SIGNING_KEYS" "ENTITLEMENTS" ${ARGN})
   if(NOT ARG_IDENTIFIER)
     message(FATAL_ERROR "corvane_code_identity(${target}): IDENTIFIER is required")
   endif()
@@ -28,25 +32,19 @@ function(corvane_code_identity target)
 
   set(entries "")
   _corvane_identity_entry(entries identifier "${ARG_IDENTIFIER}")
-  if(ARG_TEAM)
-    _corvane_identity_entry(entries team "${ARG_TEAM}")
-  endif()
-  if(ARG_ANCHORED)
-    _corvane_identity_entry(entries anchor "apple generic")
-  endif()
-  foreach(field IN LISTS ARG_FIELDS)
-    if(field MATCHES "^([^=]+)=(.*)$")
-      _corvane_identity_entry(entries "field.${CMAKE_MATCH_1}" "${CMAKE_MATCH_2}")
-    else()
-      _corvane_identity_entry(entries "field.${field}" "")
-    endif()
-  endforeach()
   foreach(entitlement IN LISTS ARG_ENTITLEMENTS)
     if(NOT entitlement MATCHES "^([^=]+)=(.*)$")
       message(FATAL_ERROR "corvane_code_identity(${target}): entitlement '${entitlement}' needs =<value>")
     endif()
     _corvane_identity_entry(entries "entitlement.${CMAKE_MATCH_1}" "${CMAKE_MATCH_2}")
   endforeach()
+  if(NOT ARG_UNSIGNED)
+    set(signing KEYS "${ARG_SIGNING_KEYS}" TEAM "${ARG_TEAM}")
+    if(ARG_ANCHORED)
+      list(APPEND signing ANCHORED)
+    endif()
+    corvane_sign(${target} ${signing})
+  endif()
 
   set(source ${CMAKE_CURRENT_BINARY_DIR}/${target}_code_identity.cpp)
   file(CONFIGURE OUTPUT ${source} @ONLY CONTENT [=[

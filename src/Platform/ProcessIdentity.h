@@ -7,8 +7,11 @@
 #include <string_view>
 #include <sys/types.h>
 
-// The identity embedded in an executable file; nothing for a program without one, for a
-// file that is not a well-formed program, or for one that carries more than one identity.
+// The identity of a signed executable file: nothing for a program without a valid
+// signature that chains to our anchor, without an identity note, or with more than one,
+// and for a file that is not a well-formed program. Verdicts are kept per version of a
+// file (device, inode, size, modification and change times), so a program already
+// verified is not hashed again while it stays unchanged.
 std::optional<CodeIdentity> codeIdentityOfExecutable(const std::filesystem::path& executable);
 
 // The identity of a running process of this user, from the file it runs.
@@ -25,7 +28,8 @@ enum class PeerCheck { satisfied, refused, undecided };
 PeerCheck checkSocketPeer(int socket, std::string_view requirement);
 
 // The same for a process that the kernel named by `pid` and `uid` (for example in
-// SCM_CREDENTIALS). The process is held by a pidfd from the moment of the check: one that
-// ends during it is refused, but a pid reused before the check began cannot be told apart,
-// so prefer checkSocketPeer where the peer is a socket's.
-bool peerSatisfies(pid_t pid, uid_t uid, std::string_view requirement);
+// SCM_CREDENTIALS), held by `pidfd` where the kernel gave one with them (SCM_PIDFD): then
+// no later process given its pid can pass. Without one it is held from the moment of the
+// check: one that ends during it is refused, but a pid reused before the check began
+// cannot be told apart.
+PeerCheck checkPeer(pid_t pid, uid_t uid, std::string_view requirement, int pidfd = -1);

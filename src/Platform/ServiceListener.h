@@ -32,7 +32,8 @@ class ServiceListenerDelegate {
 
 // Listens for the named per-user service on the socket the service manager handed
 // over, or else on one it binds itself in the user's runtime directory. Peers that do
-// not satisfy the requirement are closed before the delegate hears of them.
+// not satisfy the requirement are closed before the delegate hears of them, and so is a
+// connection on which a process that does not satisfy it writes a call.
 class ServiceListener {
   public:
     ServiceListener(EventLoop& loop, std::string serviceName);

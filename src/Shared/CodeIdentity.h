@@ -5,11 +5,12 @@
 #include <string>
 #include <string_view>
 
-// Who a program says it is: what our build embeds in each executable.
+// Who a program is: identifier and entitlements from its identity note, the rest from
+// the certificates of its verified signature.
 struct CodeIdentity {
     std::string identifier;
     std::string team;                                     // the leaf certificate's subject.OU
-    bool anchoredByPlatform = false;                      // "anchor apple generic"
+    bool anchoredByPlatform = false;                      // chains to our compiled-in anchor
     std::map<std::string, std::string> certificateFields; // "field.<oid>" -> value
     std::map<std::string, std::string> entitlements;
 

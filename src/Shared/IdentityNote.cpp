@@ -30,14 +30,6 @@ std::optional<CodeIdentity> decodePayload(std::string_view payload) {
             return std::nullopt;
         if (*key == "identifier") {
             identity.identifier = *value;
-        } else if (*key == "team") {
-            identity.team = *value;
-        } else if (*key == "anchor") {
-            if (*value != anchorValue)
-                return std::nullopt;
-            identity.anchoredByPlatform = true;
-        } else if (key->starts_with(fieldPrefix) && key->size() > fieldPrefix.size()) {
-            identity.certificateFields.emplace(*key, *value);
         } else if (key->starts_with(entitlementPrefix) && key->size() > entitlementPrefix.size()) {
             identity.entitlements.emplace(key->substr(entitlementPrefix.size()), *value);
         } else {

@@ -9,21 +9,17 @@
 #include <span>
 #include <string_view>
 
-// The code-identity note our build places in each program. An ELF note whose owner is
-// "Corvane" and whose type is 1; its payload is a sequence of entries, each a key and a
-// value, both ending in a NUL byte. Keys:
+// The code-identity note our build places in each program, inside the signed bytes. An
+// ELF note whose owner is "Corvane" and whose type is 1; its payload is a sequence of
+// entries, each a key and a value, both ending in a NUL byte. Keys:
 //   "identifier"          the program's identifier (required, not empty)
-//   "team"                the signing team
-//   "anchor"              "apple generic" when the platform anchors the signature
-//   "field.<oid>"         a field of the leaf certificate (value may be empty)
 //   "entitlement.<name>"  an entitlement and its value
-// Every key appears at most once; anything else makes the note malformed.
+// Every key appears at most once; anything else makes the note malformed. Team, anchor
+// and certificate fields are the signature's to say, never the note's.
 namespace identitynote {
 
 inline constexpr std::string_view owner = "Corvane";
 inline constexpr std::uint32_t type = 1;
-inline constexpr std::string_view anchorValue = "apple generic";
-inline constexpr std::string_view fieldPrefix = "field.";
 inline constexpr std::string_view entitlementPrefix = "entitlement.";
 
 struct Entry {
@@ -69,7 +65,7 @@ template <std::size_t Capacity> constexpr Note<Capacity> makeNote(std::span<cons
     return note;
 }
 
-// The identity a payload describes; nothing when it is malformed.
+// The identifier and entitlements a payload describes; nothing when it is malformed.
 std::optional<CodeIdentity> decodePayload(std::string_view payload);
 
 } // namespace identitynote

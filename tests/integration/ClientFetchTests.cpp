@@ -1,6 +1,7 @@
 // The sensor service client against the real agent and stand-ins, each a process of its
 // own on a real socket. This program carries the plugin app's identity, so agents admit
-// it; FakeAgent carries the agent's identity, FakeAgentOtherApp another app's.
+// it; FakeAgent carries the agent's identity, FakeAgentOtherAnchor the same under another
+// anchor.
 #include "App/SensorServiceClient.h"
 #include "support/ServiceHarness.h"
 
@@ -69,7 +70,7 @@ TEST(ClientAgainstAgents, EachAgentEndsTheFetchAsItBehaves) {
         {FAKE_AGENT_PATH, {"version", "2"}, error(ClientError::incompatibleVersion)},
         {FAKE_AGENT_PATH, {"dies"}, error(ClientError::unavailable)},
         // Its reply would be taken, were it ever decoded.
-        {FAKE_AGENT_OTHER_APP_PATH, {"snapshot"}, error(ClientError::unavailable)},
+        {FAKE_AGENT_OTHER_ANCHOR_PATH, {"snapshot"}, error(ClientError::unavailable)},
         {FAKE_AGENT_PATH, {"slow", "1500"}, error(ClientError::timedOut), 0.3},
     };
     RuntimeDirectory runtime;

@@ -26,11 +26,11 @@ TEST(ProcessIdentity, IsThatOfTheFileRunAndOnlyThisUsersLiveProcessesPassTheChec
         auto program = BackgroundProcess::spawn(path);
         const pid_t pid = program.pid();
         EXPECT_EQ(codeIdentityOfProcess(pid), codeIdentityOfExecutable(path)) << path;
-        EXPECT_EQ(peerSatisfies(pid, geteuid(), requirement), admitted) << path;
-        EXPECT_FALSE(peerSatisfies(pid, geteuid() + 1, requirement)) << path;
+        EXPECT_EQ(checkPeer(pid, geteuid(), requirement) == PeerCheck::satisfied, admitted) << path;
+        EXPECT_EQ(checkPeer(pid, geteuid() + 1, requirement), PeerCheck::refused) << path;
         program.kill();
         EXPECT_EQ(codeIdentityOfProcess(pid), std::nullopt) << path;
-        EXPECT_FALSE(peerSatisfies(pid, geteuid(), requirement)) << path;
+        EXPECT_EQ(checkPeer(pid, geteuid(), requirement), PeerCheck::refused) << path;
     }
 }
 

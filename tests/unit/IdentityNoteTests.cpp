@@ -6,13 +6,12 @@ using namespace std::string_view_literals;
 
 TEST(IdentityNote, ThePayloadBuiltForAProgramDecodesToItsIdentity) {
     static constexpr identitynote::Entry entries[] = {
-        {"identifier", "I"}, {"team", "T"},          {"anchor", "apple generic"},
-        {"field.1.2", ""},   {"entitlement.a", "x"}, {"entitlement.b", ""}};
+        {"identifier", "I"}, {"entitlement.a", "x"}, {"entitlement.b", ""}};
     constexpr auto note =
         identitynote::makeNote<identitynote::paddedToFour(identitynote::payloadSize(entries))>(
             entries);
     EXPECT_EQ(identitynote::decodePayload({note.payload.data(), note.payloadSize}),
-              (CodeIdentity{"I", "T", true, {{"field.1.2", ""}}, {{"a", "x"}, {"b", ""}}}));
+              (CodeIdentity{"I", "", false, {}, {{"a", "x"}, {"b", ""}}}));
     EXPECT_EQ(identitynote::decodePayload("identifier\0I\0"sv),
               (CodeIdentity{"I", "", false, {}, {}}));
 }
@@ -20,14 +19,14 @@ TEST(IdentityNote, ThePayloadBuiltForAProgramDecodesToItsIdentity) {
 TEST(IdentityNote, MalformedPayloadsGiveNothing) {
     for (std::string_view payload : {
              ""sv,
-             "team\0T\0"sv,                        // no identifier
-             "identifier\0\0"sv,                   // an empty one
-             "identifier\0I"sv,                    // value not ended
-             "identifier\0I\0team"sv,              // key not ended
-             "identifier\0I\0identifier\0J\0"sv,   // twice
-             "identifier\0I\0colour\0blue\0"sv,    // unknown key
-             "identifier\0I\0anchor\0apple\0"sv,   // not the anchor we know
-             "identifier\0I\0field.\0v\0"sv,       // field without a name
+             "entitlement.a\0x\0"sv,             // no identifier
+             "identifier\0\0"sv,                 // an empty one
+             "identifier\0I"sv,                  // value not ended
+             "identifier\0I\0entitlement.a"sv,   // key not ended
+             "identifier\0I\0identifier\0J\0"sv, // twice
+             "identifier\0I\0colour\0blue\0"sv,  // unknown key
+             "identifier\0I\0team\0T\0"sv,       // only a signature names the team
+             "identifier\0I\0anchor\0apple generic\0"sv, "identifier\0I\0field.1.2\0\0"sv,
              "identifier\0I\0entitlement.\0v\0"sv, // entitlement without a name
          })
         EXPECT_FALSE(identitynote::decodePayload(payload)) << testing::PrintToString(payload);

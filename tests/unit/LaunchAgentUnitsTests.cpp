@@ -51,10 +51,10 @@ TEST(SystemdUnits, SocketListensPrivatelyWhereClientsLookAndStartsTheProgramBare
         systemdUnitsFor(*parseLaunchAgent(plist(label, program, service)), "/opt/Example.app/");
     ASSERT_TRUE(units);
     EXPECT_EQ(units->socketUnitName, "org.example.Agent.socket");
-    EXPECT_EQ(units->socketUnit,
-              "[Unit]\nDescription=org.example.Agent (socket)\n\n"
-              "[Socket]\nListenStream=%t/org.example.service\nSocketMode=0600\n\n"
-              "[Install]\nWantedBy=sockets.target\n");
+    EXPECT_EQ(units->socketUnit, "[Unit]\nDescription=org.example.Agent (socket)\n\n"
+                                 "[Socket]\nListenStream=%t/org.example.service\nSocketMode=0600\n"
+                                 "PassCredentials=yes\n\n"
+                                 "[Install]\nWantedBy=sockets.target\n");
     EXPECT_EQ(units->serviceUnitName, "org.example.Agent.service");
     // Never down for good after a crash loop: no start limit, a pause after each failure.
     EXPECT_EQ(units->serviceUnit,

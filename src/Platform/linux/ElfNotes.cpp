@@ -1,11 +1,11 @@
 #include "ElfNotes.h"
 
+#include "FileDescriptor.h"
+
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <elf.h>
 #include <string_view>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -30,20 +30,7 @@ class File {
     }
 
     bool read(std::uint64_t offset, std::uint64_t length, void* into) const {
-        if (!contains(offset, length))
-            return false;
-        auto* bytes = static_cast<char*>(into);
-        while (length > 0) {
-            ssize_t got = pread(fd_, bytes, length, static_cast<off_t>(offset));
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got <= 0)
-                return false;
-            bytes += got;
-            offset += static_cast<std::uint64_t>(got);
-            length -= static_cast<std::uint64_t>(got);
-        }
-        return true;
+        return contains(offset, length) && readAt(fd_, offset, into, length);
     }
 
     std::optional<std::string> read(std::uint64_t offset, std::uint64_t length) const {
@@ -136,11 +123,8 @@ bool validHeader(const Elf64_Ehdr& header) {
 
 } // namespace
 
-std::optional<std::vector<ElfNote>> readElfNotes(int fd) {
-    struct stat status;
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
-        return std::nullopt;
-    File file(fd, static_cast<std::uint64_t>(status.st_size));
+std::optional<std::vector<ElfNote>> readElfNotes(int fd, std::uint64_t size) {
+    File file(fd, size);
     Elf64_Ehdr header;
     if (!file.read(0, sizeof header, &header) || !validHeader(header))
         return std::nullopt;

@@ -11,7 +11,8 @@ struct ElfNote {
     std::string payload;
 };
 
-// The notes of the 64-bit, native byte order ELF file open as `fd`: those of its PT_NOTE
-// segments, or of its SHT_NOTE sections when it has no program headers. Every offset and
-// size is checked against the file; nothing when anything is out of bounds or malformed.
-std::optional<std::vector<ElfNote>> readElfNotes(int fd);
+// The notes of the 64-bit, native byte order ELF file whose first `size` bytes of `fd`
+// are the program: those of its PT_NOTE segments, or of its SHT_NOTE sections when it
+// has no program headers. Every offset and size is checked against `size`; nothing when
+// anything is out of bounds or malformed.
+std::optional<std::vector<ElfNote>> readElfNotes(int fd, std::uint64_t size);

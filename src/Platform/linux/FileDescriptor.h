@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cerrno>
+#include <cstdint>
 #include <unistd.h>
 #include <utility>
 
@@ -27,3 +29,19 @@ class FileDescriptor {
   private:
     int fd_ = -1;
 };
+
+// Reads exactly `size` bytes at `offset`; false on an error or a file that ends before.
+inline bool readAt(int fd, std::uint64_t offset, void* into, std::size_t size) {
+    auto* bytes = static_cast<char*>(into);
+    while (size > 0) {
+        ssize_t got = pread(fd, bytes, size, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        bytes += got;
+        offset += static_cast<std::uint64_t>(got);
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}

@@ -138,6 +138,10 @@ std::optional<SystemdUnits> systemdUnitsFor(const LaunchAgentDefinition& agent,
                        agent.machServiceName +
                        "\n"
                        "SocketMode=0600\n"
+                       // So that calls a client sends before the agent runs name their
+                       // writer too: the kernel records the sender only for a receiver
+                       // that asked before the bytes were sent.
+                       "PassCredentials=yes\n"
                        "\n"
                        "[Install]\n"
                        "WantedBy=sockets.target\n";

@@ -1,13 +1,23 @@
 #include "../ProcessIdentity.h"
 
 #include "../../Shared/IdentityNote.h"
+#include "../../Shared/ProgramSignature.h"
+#include "../../Shared/SigningAnchor.h"
 #include "ElfNotes.h"
 #include "FileDescriptor.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <ctime>
 #include <fcntl.h>
+#include <linux/magic.h>
+#include <map>
+#include <mutex>
 #include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 // glibc 2.36 declares these without C linkage.
@@ -20,6 +30,56 @@ extern "C" {
 #endif
 
 namespace {
+
+// Far above what our signer writes; a hostile trailer cannot make us read more.
+constexpr std::size_t largestSignatureBytes = 64 * 1024;
+
+// What a file holds can change only with its size, modification or change time; the
+// change time no process can set back.
+using FileVersion = std::array<std::int64_t, 7>;
+
+FileVersion versionOf(const struct stat& status) {
+    return {std::int64_t(status.st_dev), std::int64_t(status.st_ino), std::int64_t(status.st_size),
+            status.st_mtim.tv_sec,       status.st_mtim.tv_nsec,      status.st_ctim.tv_sec,
+            status.st_ctim.tv_nsec};
+}
+
+// Verdicts on files already verified, so that a known program is not hashed again.
+class VerifiedFiles {
+  public:
+    std::optional<std::optional<CodeIdentity>> find(const FileVersion& version) {
+        std::lock_guard lock(mutex_);
+        auto found = verdicts_.find(version);
+        if (found == verdicts_.end())
+            return std::nullopt;
+        return found->second;
+    }
+
+    // A file changed within the last seconds could change again within the same tick of
+    // its file system's clock, unseen; its verdict is not kept.
+    void remember(const struct stat& status, const std::optional<CodeIdentity>& identity) {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        if (status.st_ctim.tv_sec + settledSeconds > now.tv_sec)
+            return;
+        std::lock_guard lock(mutex_);
+        if (verdicts_.size() >= largestCount)
+            verdicts_.clear();
+        verdicts_.insert_or_assign(versionOf(status), identity);
+    }
+
+  private:
+    static constexpr std::int64_t settledSeconds = 3; // above the coarsest (FAT's 2 s)
+    static constexpr std::size_t largestCount = 256;
+
+    std::mutex mutex_;
+    std::map<FileVersion, std::optional<CodeIdentity>> verdicts_;
+};
+
+VerifiedFiles& verifiedFiles() {
+    static VerifiedFiles files;
+    return files;
+}
 
 std::optional<CodeIdentity> identityOfNotes(const std::vector<ElfNote>& notes) {
     const ElfNote* found = nullptr;
@@ -35,38 +95,89 @@ std::optional<CodeIdentity> identityOfNotes(const std::vector<ElfNote>& notes) {
     return identitynote::decodePayload(found->payload);
 }
 
+bool isShortage(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOMEM || error == ENOBUFS;
+}
+
+// The identity of the signed program in `fd`: the rest from the signer's certificate,
+// identifier and entitlements from the note in the bytes it signed, which alone are
+// parsed. The file is read, not mapped, so that checking a large program does not swell
+// our memory. A file system in user space could show us other bytes than it runs, so no
+// program from one has an identity.
+std::optional<CodeIdentity> verifiedIdentity(int fd, const struct stat& status) {
+    struct statfs fileSystem {};
+    if (fstatfs(fd, &fileSystem) != 0 || fileSystem.f_type == FUSE_SUPER_MAGIC)
+        return std::nullopt;
+    const auto size = std::uint64_t(status.st_size);
+    std::string trailer(programsignature::trailerBytes, '\0');
+    if (size < trailer.size() || !readAt(fd, size - trailer.size(), trailer.data(), trailer.size()))
+        return std::nullopt;
+    auto length = programsignature::signatureLength(trailer);
+    if (!length || *length > largestSignatureBytes || *length > size - trailer.size())
+        return std::nullopt;
+    const std::uint64_t contentSize = size - trailer.size() - *length;
+    std::string signature(*length, '\0');
+    if (!readAt(fd, contentSize, signature.data(), signature.size()))
+        return std::nullopt;
+    std::uint64_t offset = 0;
+    auto signer = programsignature::verify(
+        [&](char* into, std::size_t wanted) -> long {
+            wanted = std::size_t(std::min<std::uint64_t>(wanted, contentSize - offset));
+            if (wanted > 0 && !readAt(fd, offset, into, wanted))
+                return -1;
+            offset += wanted;
+            return long(wanted);
+        },
+        signature, signingAnchor());
+    auto notes = signer ? readElfNotes(fd, contentSize) : std::nullopt;
+    auto identity = notes ? identityOfNotes(*notes) : std::nullopt;
+    if (!identity)
+        return std::nullopt;
+    identity->team = std::move(signer->organizationalUnit);
+    identity->anchoredByPlatform = true;
+    identity->certificateFields = std::move(signer->fields);
+    return identity;
+}
+
+// The identity of the program at `executable`; `shortage` is set when the check ran
+// short of descriptors, and then says nothing.
+std::optional<CodeIdentity> identityOfExecutable(const std::filesystem::path& executable,
+                                                 bool& shortage) {
+    struct stat status {};
+    if (stat(executable.c_str(), &status) == 0)
+        if (auto known = verifiedFiles().find(versionOf(status)))
+            return *known;
+    // Non-blocking, so that a FIFO in place of a program cannot stall the caller.
+    FileDescriptor file(open(executable.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!file) {
+        shortage = isShortage(errno);
+        return std::nullopt;
+    }
+    if (fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
+        return std::nullopt;
+    auto identity = verifiedIdentity(file.get(), status);
+    verifiedFiles().remember(status, identity);
+    return identity;
+}
+
+// The link leads to the very file the process runs, even if its path has been replaced
+// or removed since.
+std::filesystem::path executableOf(pid_t pid) {
+    return "/proc/" + std::to_string(pid) + "/exe";
+}
+
 // Whether the process `pidfd` holds still exists, so its pid has not passed to another.
 bool stillRunning(int pidfd) {
     return pidfd_send_signal(pidfd, 0, nullptr, 0) == 0;
 }
 
-bool isShortage(int error) {
-    return error == EMFILE || error == ENFILE || error == ENOMEM || error == ENOBUFS;
-}
-
-// Non-blocking, so that a FIFO in place of a program cannot stall the caller.
-FileDescriptor openExecutable(const std::filesystem::path& executable) {
-    return FileDescriptor(open(executable.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-}
-
-// Opening the link opens the very file the process runs, even if its path has been
-// replaced or removed since.
-std::filesystem::path executableOf(pid_t pid) {
-    return "/proc/" + std::to_string(pid) + "/exe";
-}
-
-std::optional<CodeIdentity> identityOfFile(const FileDescriptor& file) {
-    auto notes = file ? readElfNotes(file.get()) : std::nullopt;
-    return notes ? identityOfNotes(*notes) : std::nullopt;
-}
-
 PeerCheck checkHeldProcess(int pidfd, pid_t pid, uid_t uid, std::string_view requirement) {
     if (uid != geteuid())
         return PeerCheck::refused;
-    FileDescriptor file = openExecutable(executableOf(pid));
-    if (!file && isShortage(errno))
+    bool shortage = false;
+    auto identity = identityOfExecutable(executableOf(pid), shortage);
+    if (shortage)
         return PeerCheck::undecided;
-    auto identity = identityOfFile(file);
     return identity && stillRunning(pidfd) && satisfies(*identity, requirement)
                ? PeerCheck::satisfied
                : PeerCheck::refused;
@@ -75,7 +186,8 @@ PeerCheck checkHeldProcess(int pidfd, pid_t pid, uid_t uid, std::string_view req
 } // namespace
 
 std::optional<CodeIdentity> codeIdentityOfExecutable(const std::filesystem::path& executable) {
-    return identityOfFile(openExecutable(executable));
+    bool shortage = false;
+    return identityOfExecutable(executable, shortage);
 }
 
 std::optional<CodeIdentity> codeIdentityOfProcess(pid_t pid) {
@@ -92,17 +204,24 @@ PeerCheck checkSocketPeer(int socket, std::string_view requirement) {
         return PeerCheck::refused;
     int pidfd = -1;
     length = sizeof pidfd;
-    if (getsockopt(socket, SOL_SOCKET, SO_PEERPIDFD, &pidfd, &length) != 0 && errno == ENOPROTOOPT)
-        pidfd = pidfd_open(credentials.pid, 0); // an older kernel: the pid, held from now on
+    if (getsockopt(socket, SOL_SOCKET, SO_PEERPIDFD, &pidfd, &length) != 0) {
+        if (errno != ENOPROTOOPT)
+            return isShortage(errno) ? PeerCheck::undecided : PeerCheck::refused;
+        pidfd = -1; // an older kernel: the pid, held from now on
+    }
     FileDescriptor held(pidfd);
-    if (!held)
-        return isShortage(errno) ? PeerCheck::undecided : PeerCheck::refused;
-    return checkHeldProcess(held.get(), credentials.pid, credentials.uid, requirement);
+    return checkPeer(credentials.pid, credentials.uid, requirement, held.get());
 }
 
-bool peerSatisfies(pid_t pid, uid_t uid, std::string_view requirement) {
+PeerCheck checkPeer(pid_t pid, uid_t uid, std::string_view requirement, int pidfd) {
     if (pid <= 0)
-        return false;
-    FileDescriptor held(pidfd_open(pid, 0));
-    return held && checkHeldProcess(held.get(), pid, uid, requirement) == PeerCheck::satisfied;
+        return PeerCheck::refused;
+    FileDescriptor opened;
+    if (pidfd < 0) {
+        opened.reset(pidfd_open(pid, 0));
+        if (!opened)
+            return isShortage(errno) ? PeerCheck::undecided : PeerCheck::refused;
+        pidfd = opened.get();
+    }
+    return checkHeldProcess(pidfd, pid, uid, requirement);
 }

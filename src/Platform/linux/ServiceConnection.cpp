@@ -6,7 +6,6 @@
 #include "UnixSocket.h"
 
 #include <cerrno>
-#include <cstring>
 #include <deque>
 #include <mutex>
 #include <poll.h>
@@ -64,7 +63,7 @@ class Channel : public std::enable_shared_from_this<Channel> {
     // Each false once the connection is invalid.
     bool readReplies();
     bool replyToOldestCall(ReplyBytes data);
-    bool peerSatisfiesRequirement(const ucred& peer);
+    bool peerSatisfiesRequirement(const MessageSender& peer);
     bool peerClosed();
     void failCallsInFlight(int code);
     bool isInvalidated() {
@@ -95,6 +94,7 @@ class Channel : public std::enable_shared_from_this<Channel> {
     FileDescriptor socket_;
     frames::FrameReader reader_{contract::largestReplyBytes};
     bool peerVerified_ = false;
+    pid_t agent_ = 0; // the greeting's sender, once verified
     std::string unsent_;
     std::deque<Call> inFlight_;
 };
@@ -182,11 +182,9 @@ bool Channel::connectToService() {
     // service is not an absent one. Each wait is short, so invalidating still ends it;
     // once connected, every transfer asks not to wait.
     FileDescriptor fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    int enable = 1;
     timeval wait{0, 100'000};
-    // Set before connecting, so the greeting already arrives with the sender's
-    // credentials attached.
-    if (!fd || setsockopt(fd.get(), SOL_SOCKET, SO_PASSCRED, &enable, sizeof enable) != 0 ||
+    // Set before connecting, so the greeting already arrives with its sender attached.
+    if (!fd || !enableSenderRecords(fd.get()) ||
         setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait) != 0)
         return false;
     sockaddr_un address = *unixAddress(*path);
@@ -224,14 +222,8 @@ void Channel::writeRequests() {
 
 bool Channel::readReplies() {
     char buffer[65536];
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
-    iovec data{buffer, sizeof buffer};
-    msghdr message{};
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    ssize_t got = recvmsg(socket_.get(), &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+    std::optional<MessageSender> sender;
+    ssize_t got = receiveWithSender(socket_.get(), buffer, sizeof buffer, sender);
     if (got < 0 && (errno == EAGAIN || errno == EINTR))
         return true;
     if (got == 0 || (got < 0 && errno == ECONNRESET))
@@ -241,14 +233,15 @@ bool Channel::readReplies() {
         return true;
     }
 
+    // The greeting's sender must satisfy the requirement; everything after, come from it.
+    if (!sender)
+        return false;
     if (!peerVerified_) {
-        const cmsghdr* header = CMSG_FIRSTHDR(&message);
-        if (!header || header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_CREDENTIALS)
+        if (!peerSatisfiesRequirement(*sender))
             return false;
-        ucred peer{};
-        std::memcpy(&peer, CMSG_DATA(header), sizeof peer);
-        if (!peerSatisfiesRequirement(peer))
-            return false;
+        agent_ = sender->pid;
+    } else if (sender->pid != agent_) {
+        return false;
     }
     reader_.feed(std::string_view(buffer, std::size_t(got)));
     while (auto frame = reader_.nextFrame()) {
@@ -286,13 +279,13 @@ bool Channel::replyToOldestCall(ReplyBytes data) {
     return true;
 }
 
-bool Channel::peerSatisfiesRequirement(const ucred& peer) {
+bool Channel::peerSatisfiesRequirement(const MessageSender& peer) {
     std::string requirement;
     {
         std::lock_guard lock(mutex_);
         requirement = requirement_;
     }
-    return peerSatisfies(peer.pid, peer.uid, requirement);
+    return checkPeer(peer.pid, peer.uid, requirement, peer.pidfd.get()) == PeerCheck::satisfied;
 }
 
 // The service went away; calls not yet sent go to the next instance. Gone before it

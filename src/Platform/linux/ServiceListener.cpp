@@ -141,8 +141,9 @@ class ClientConnection final : public IncomingConnection,
                                public std::enable_shared_from_this<ClientConnection> {
   public:
     ClientConnection(EventLoop& loop, FileDescriptor fd, const std::string& greeting,
-                     std::function<void()> onClosed)
-        : loop_(loop), fd_(std::move(fd)), greeting_(greeting), onClosed_(std::move(onClosed)) {}
+                     const std::string& requirement, std::function<void()> onClosed)
+        : loop_(loop), fd_(std::move(fd)), greeting_(greeting), requirement_(requirement),
+          onClosed_(std::move(onClosed)) {}
     ~ClientConnection() override {
         if (fd_)
             loop_.unwatch(fd_.get());
@@ -164,11 +165,13 @@ class ClientConnection final : public IncomingConnection,
     void flush();
     void serveBufferedCalls();
     void readCalls();
+    bool writerSatisfies(const std::optional<MessageSender>& sender) const;
     void deliver(std::uint64_t call, std::string data);
 
     EventLoop& loop_;
     FileDescriptor fd_;
     const std::string& greeting_;
+    const std::string& requirement_;
     std::function<void()> onClosed_;
     SensorServiceProtocol* exported_ = nullptr;
     bool resumed_ = false;
@@ -276,8 +279,11 @@ void ClientConnection::serveBufferedCalls() {
 void ClientConnection::readCalls() {
     char buffer[readChunk];
     while (!closed_ && !inputEnded_ && !isSaturated()) {
-        ssize_t got = recv(fd_.get(), buffer, sizeof buffer, MSG_DONTWAIT);
-        if (got > 0) {
+        std::optional<MessageSender> sender;
+        ssize_t got = receiveWithSender(fd_.get(), buffer, sizeof buffer, sender);
+        if (got > 0 && !writerSatisfies(sender)) {
+            close();
+        } else if (got > 0) {
             reader_.feed(std::string_view(buffer, std::size_t(got)));
             serveBufferedCalls();
         } else if (got == 0) {
@@ -288,6 +294,13 @@ void ClientConnection::readCalls() {
             close();
         }
     }
+}
+
+// The process that wrote the bytes must satisfy the requirement, whoever connected: the
+// connection may be shared with, or handed to, another process.
+bool ClientConnection::writerSatisfies(const std::optional<MessageSender>& sender) const {
+    return sender && checkPeer(sender->pid, sender->uid, requirement_, sender->pidfd.get()) ==
+                         PeerCheck::satisfied;
 }
 
 void ClientConnection::deliver(std::uint64_t call, std::string data) {
@@ -364,7 +377,8 @@ void ServiceListener::Impl::resume() {
         if (auto path = serviceSocketPath(serviceName_))
             socket_ = boundSocket(*path);
     }
-    if (!socket_)
+    // Connections inherit it, so that even calls sent before we accept name their writer.
+    if (!socket_ || !enableSenderRecords(socket_.get()))
         return;
     // Made now, while descriptors are plentiful: it is wanted when they run short.
     retryTimer_.reset(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
@@ -416,6 +430,12 @@ bool ServiceListener::Impl::admit(FileDescriptor& fd) {
         fd.reset();
         return true;
     }
+    // A connection made before we asked the listening socket for them does not inherit
+    // pidfds with each message.
+    if (!enableSenderRecords(fd.get())) {
+        fd.reset();
+        return true;
+    }
     // Before the delegate hears of it. Without a requirement nobody is admitted.
     PeerCheck check = checkSocketPeer(fd.get(), requirement);
     if (check == PeerCheck::undecided)
@@ -426,7 +446,7 @@ bool ServiceListener::Impl::admit(FileDescriptor& fd) {
     }
     std::uint64_t number = connectionsMade_++;
     auto connection = std::make_shared<ClientConnection>(
-        loop_, std::move(fd), greeting_, [this, number] { connectionClosed(number); });
+        loop_, std::move(fd), greeting_, requirement, [this, number] { connectionClosed(number); });
     connections_.emplace(number, connection);
     if (!delegate || !delegate->shouldAcceptNewConnection(*connection) || !connection->isResumed())
         connection->close();

@@ -1,8 +1,17 @@
 #include "UnixSocket.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
+
+// Linux 6.5; older C libraries lack the names.
+#ifndef SO_PASSPIDFD
+#define SO_PASSPIDFD 76
+#endif
+#ifndef SCM_PIDFD
+#define SCM_PIDFD 0x04
+#endif
 
 std::optional<std::string> serviceSocketPath(std::string_view serviceName) {
     const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
@@ -39,4 +48,60 @@ bool sendWithCredentials(int fd, std::string_view bytes) {
     std::memcpy(CMSG_DATA(header), &credentials, sizeof credentials);
     ssize_t sent = sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
     return sent == ssize_t(bytes.size());
+}
+
+bool enableSenderRecords(int fd) {
+    int enable = 1;
+    if (setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &enable, sizeof enable) != 0)
+        return false;
+    // An older kernel gives credentials alone; their pid is then held once checked.
+    return setsockopt(fd, SOL_SOCKET, SO_PASSPIDFD, &enable, sizeof enable) == 0 ||
+           errno == ENOPROTOOPT;
+}
+
+ssize_t receiveWithSender(int fd, char* buffer, std::size_t size,
+                          std::optional<MessageSender>& sender) {
+    // Room for credentials and a pidfd; anything more arrives cut short.
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred)) + CMSG_SPACE(sizeof(int))];
+    iovec data{buffer, size};
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t got = recvmsg(fd, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+    sender.reset();
+    if (got < 0)
+        return got;
+    MessageSender from;
+    bool credited = false, trusted = !(message.msg_flags & MSG_CTRUNC);
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header;
+         header = CMSG_NXTHDR(&message, header)) {
+        const std::size_t length = header->cmsg_len - CMSG_LEN(0);
+        if (header->cmsg_level != SOL_SOCKET) {
+            trusted = false;
+        } else if (header->cmsg_type == SCM_CREDENTIALS && length == sizeof(ucred)) {
+            ucred credentials{};
+            std::memcpy(&credentials, CMSG_DATA(header), sizeof credentials);
+            from.pid = credentials.pid;
+            from.uid = credentials.uid;
+            credited = true;
+        } else if (header->cmsg_type == SCM_PIDFD && length == sizeof(int)) {
+            int pidfd = -1;
+            std::memcpy(&pidfd, CMSG_DATA(header), sizeof pidfd);
+            from.pidfd.reset(pidfd);
+            trusted = trusted && pidfd >= 0; // below zero: the kernel could not make one
+        } else {
+            if (header->cmsg_type == SCM_RIGHTS)
+                for (std::size_t at = 0; at + sizeof(int) <= length; at += sizeof(int)) {
+                    int passed = -1;
+                    std::memcpy(&passed, CMSG_DATA(header) + at, sizeof passed);
+                    close(passed);
+                }
+            trusted = false;
+        }
+    }
+    if (credited && trusted)
+        sender = std::move(from);
+    return got;
 }

@@ -16,6 +16,24 @@ std::optional<std::string> serviceSocketPath(std::string_view serviceName);
 // Nothing when the path does not fit.
 std::optional<sockaddr_un> unixAddress(const std::string& path);
 
+// Asks the kernel to attach to every message `fd` receives its sender's credentials and,
+// where the kernel offers it (Linux 6.5), a pidfd for the sender. False when it cannot.
+bool enableSenderRecords(int fd);
+
+// Who wrote a message, as the kernel recorded it when the message was sent.
+struct MessageSender {
+    pid_t pid = 0;
+    uid_t uid = 0;
+    FileDescriptor pidfd; // none from a kernel that offers none
+};
+
+// Receives like recv, and who sent what it received: a stream socket never hands over
+// the bytes of two senders in one read. `sender` is empty when the bytes came without
+// credentials, with a pidfd the kernel could not make, or with anything else attached
+// (descriptors passed along are closed).
+ssize_t receiveWithSender(int fd, char* buffer, std::size_t size,
+                          std::optional<MessageSender>& sender);
+
 // Sends all of `bytes` in one message that carries this process's credentials, which
 // the kernel vouches for. False when not all could be sent at once.
 bool sendWithCredentials(int fd, std::string_view bytes);
