@@ -106,6 +106,7 @@ cold_floor=$(figure client_fetch coldOneByteThroughSystemd)
 raw=$(figure service_round_trip warmFetchRaw)
 raw_bare=$(figure service_round_trip bareUnixSocketRoundTrip)
 peak=$(figure service_round_trip agentPeakMemoryAt1000Requests agentPeakRSS_KiB max)
+anon=$(figure service_round_trip agentPeakMemoryAt1000Requests agentAnonRSS_KiB max)
 wake_ups=$(figure service_round_trip agentIdleWakeUps wakeUps max)
 idle_seconds=$(figure service_round_trip agentIdleWakeUps idleSeconds)
 
@@ -192,6 +193,8 @@ mkdir -p docs
     "$(fixed "$wake_ups" 0) | 0 |"
   echo "| peak resident memory after 1,000 sequential requests (VmHWM, most in any repetition) |" \
     "$(fixed "$(awk -v k="$peak" 'BEGIN { print k / 1024 }')" 2) MiB | < 4 MiB |"
+  echo "| of which its own (RssAnon: not pages of its program file) after those requests |" \
+    "$(fixed "$(awk -v k="$anon" 'BEGIN { print k / 1024 }')" 2) MiB | |"
   echo
   echo "## Every benchmark"
   echo
