@@ -7,10 +7,14 @@
 //                  for it, as the service manager's socket activation does
 //   coldFetchThroughSystemd  the same under a private systemd user manager running the
 //                  units made from the bundle; the agent is stopped before each fetch
+//   coldOneByteThroughSystemd  the same manager socket-activating a trivial service
+//                  that answers one byte: the mechanism's own floor
+// DbusCallBench.cpp adds D-Bus method calls to this program.
 // The program carries the plugin app's identity, so the agent admits it.
 #include "App/SensorServiceClient.h"
 #include "Platform/linux/LaunchAgentUnits.h"
 #include "Platform/linux/SystemdAgentService.h"
+#include "ProcessCpu.h"
 #include "Shared/ServiceFrames.h"
 #include "Shared/SnapshotJSON.h"
 #include "support/PrivateUserManager.h"
@@ -109,6 +113,7 @@ void bareRoundTrip(benchmark::State& state) {
 
     std::string received(reply.size(), '\0');
     const sockaddr_un address = addressOf(path);
+    const double start = processorMicroseconds({getpid(), peer.pid()});
     for (auto _ : state) {
         int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         bool ok = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
@@ -120,6 +125,7 @@ void bareRoundTrip(benchmark::State& state) {
             break;
         }
     }
+    reportProcessorTime(state, start, {getpid(), peer.pid()});
 }
 BENCHMARK(bareRoundTrip)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
@@ -139,11 +145,13 @@ void warmFetch(benchmark::State& state) {
         state.SkipWithError("the agent did not serve");
         return;
     }
+    const double start = processorMicroseconds({getpid(), agent.pid()});
     for (auto _ : state)
         if (!fetchOnce()) {
             state.SkipWithError("a fetch failed");
             break;
         }
+    reportProcessorTime(state, start, {getpid(), agent.pid()});
 }
 BENCHMARK(warmFetch)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
@@ -229,18 +237,52 @@ bool allowUnlimitedStarts(PrivateUserManager& manager, const SystemdUnits& units
     return manager.systemctl({"daemon-reload"}).exitStatus == 0;
 }
 
+// The trivial service's units: the same manager starts it on a connection; it answers
+// one byte.
+bool installOneByteService(PrivateUserManager& manager) {
+    std::ofstream(manager.unitFolder() / "one-byte.socket")
+        << "[Socket]\nListenStream=%t/one-byte.sock\nSocketMode=0600\n"
+           "TriggerLimitIntervalSec=0\n";
+    std::ofstream(manager.unitFolder() / "one-byte.service")
+        << "[Unit]\nStartLimitIntervalSec=0\n[Service]\nExecStart=" ONE_BYTE_SERVICE "\n";
+    return manager.systemctl({"daemon-reload"}).exitStatus == 0 &&
+           manager.systemctl({"start", "one-byte.socket"}).exitStatus == 0;
+}
+
+// One private manager serves both cold benchmarks, so they share its every cost: the
+// agent registered as the app registers it, and the trivial service beside it.
+struct SharedManager {
+    std::unique_ptr<PrivateUserManager> manager;
+    SystemdUnits units;
+};
+
+SharedManager* sharedManager(std::string& failure) {
+    static std::optional<SharedManager> shared = [&failure]() -> std::optional<SharedManager> {
+        auto manager = PrivateUserManager::start(failure);
+        auto units = systemdUnitsForBundle(APP_BUNDLE, plistName);
+        if (!manager)
+            return std::nullopt;
+        if (!units || !makeAgentService(APP_BUNDLE, plistName)->registerService() ||
+            !allowUnlimitedStarts(*manager, *units) || !installOneByteService(*manager)) {
+            failure = "cannot install the agent or the trivial service";
+            return std::nullopt;
+        }
+        return SharedManager{std::move(manager), std::move(*units)};
+    }();
+    return shared ? &*shared : nullptr;
+}
+
 void coldFetchThroughSystemd(benchmark::State& state) {
     std::string failure;
-    auto manager = PrivateUserManager::start(failure);
-    auto units = systemdUnitsForBundle(APP_BUNDLE, plistName);
-    if (!manager || !units || !makeAgentService(APP_BUNDLE, plistName)->registerService() ||
-        !allowUnlimitedStarts(*manager, *units)) {
-        state.SkipWithError(manager ? "cannot install the agent" : failure.c_str());
+    SharedManager* shared = sharedManager(failure);
+    if (!shared) {
+        state.SkipWithError(failure.c_str());
         return;
     }
     for (auto _ : state) {
         state.PauseTiming();
-        bool stopped = manager->systemctl({"stop", units->serviceUnitName}).exitStatus == 0;
+        bool stopped =
+            shared->manager->systemctl({"stop", shared->units.serviceUnitName}).exitStatus == 0;
         state.ResumeTiming();
         if (!stopped || !fetchOnce()) {
             state.SkipWithError("a cold fetch failed");
@@ -250,5 +292,34 @@ void coldFetchThroughSystemd(benchmark::State& state) {
 }
 // Each iteration also stops the agent, untimed but slow: a fixed count keeps runs short.
 BENCHMARK(coldFetchThroughSystemd)->UseRealTime()->Unit(benchmark::kMicrosecond)->Iterations(40);
+
+// The floor of socket activation: connect, the manager starts the trivial service, one
+// byte back.
+void coldOneByteThroughSystemd(benchmark::State& state) {
+    std::string failure;
+    SharedManager* shared = sharedManager(failure);
+    if (!shared) {
+        state.SkipWithError(failure.c_str());
+        return;
+    }
+    const sockaddr_un address =
+        addressOf(std::string(getenv("XDG_RUNTIME_DIR")) + "/one-byte.sock");
+    for (auto _ : state) {
+        state.PauseTiming();
+        bool stopped = shared->manager->systemctl({"stop", "one-byte.service"}).exitStatus == 0;
+        state.ResumeTiming();
+        int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        char byte = 0;
+        bool ok = stopped &&
+                  connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+                  readExactly(fd, &byte, 1);
+        close(fd);
+        if (!ok) {
+            state.SkipWithError("the trivial service did not answer");
+            break;
+        }
+    }
+}
+BENCHMARK(coldOneByteThroughSystemd)->UseRealTime()->Unit(benchmark::kMicrosecond)->Iterations(40);
 
 } // namespace

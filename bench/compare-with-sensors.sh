@@ -1,18 +1,28 @@
 #!/usr/bin/env bash
-# Whole-process time of `CorvanePluginAgent --snapshot` against `sensors -j` on the same
-# hwmon tree: an ordinary PC's chips (coretemp, nvme, amdgpu, a Super I/O chip with seven
-# fans, an ACPI thermal zone), laid out as the kernel lays them out and shown to both at
-# /sys inside a private mount namespace. Both run in one hyperfine run.
-# Usage: bench/compare-with-sensors.sh AGENT [JSON_OUT]
+# Whole-process time of `CorvanePluginAgent --snapshot` against `sensors -j` and
+# `/bin/true` on the same hwmon tree, shown to all at /sys inside a private mount
+# namespace: `pc`, an ordinary PC's chips (coretemp, nvme, amdgpu, a Super I/O chip with
+# seven fans, an ACPI thermal zone) laid out as the kernel lays them out, or `none`, a
+# machine without any chip. ROUNDS hyperfine runs (default 5) of RUNS runs each (default
+# 100) take turns with the three commands, so the machine's load falls on all alike.
+# Each command's instructions from exec to exit (callgrind) stand beside: no load on the
+# machine changes them.
+# Usage: bench/compare-with-sensors.sh AGENT [pc|none] [FIGURES_OUT]
+# FIGURES_OUT gets one line per command: the command, its median in milliseconds and its
+# instruction count, separated by tabs.
 set -euo pipefail
 agent=$(realpath "$1")
-json=${2:-}
-for tool in hyperfine sensors unshare; do
+tree=${2:-pc}
+figures=${3:-}
+for tool in hyperfine sensors unshare jq valgrind; do
   command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 1; }
 done
+case "$tree" in pc|none) ;; *) echo "unknown tree: $tree" >&2; exit 2 ;; esac
 
 root=$(mktemp -d)
-trap 'rm -rf "$root"' EXIT
+results=$(mktemp -d)
+trap 'rm -rf "$root" "$results"' EXIT
+mkdir -p "$root/class/hwmon" "$root/devices" "$root/bus"
 
 attr() { printf '%s\n' "$3" >"$1/$2"; }
 
@@ -35,6 +45,7 @@ chip() {
   echo "$dir"
 }
 
+pcTree() {
 d=$(chip 0 virtual/thermal/thermal_zone0 acpitz)
 attr "$d" temp1_input 27800; attr "$d" temp1_crit 105000
 
@@ -72,6 +83,8 @@ for n in $(seq 1 8); do
   attr "$d" "temp${n}_label" "${labels[$((n - 1))]}"; attr "$d" "temp${n}_input" $((30000 + n * 500))
   attr "$d" "temp${n}_max" 80000; attr "$d" "temp${n}_type" 4
 done
+}
+[ "$tree" = pc ] && pcTree
 
 map=()
 [ "$(id -u)" -eq 0 ] || map=(--map-root-user)
@@ -80,8 +93,28 @@ unshare --mount "${map[@]}" bash -c '
   mount --bind "$1/class" /sys/class
   mount --bind "$1/devices" /sys/devices
   mount --bind "$1/bus" /sys/bus
-  echo "== sensors -j sees:"; sensors -j | grep -E "^   \"[a-z]" | head -20 || true
+  echo "== sensors -j sees:"; sensors -j 2>&1 | grep -E "^   \"[a-z]|No sensors" | head -20 || true
   echo "== the agent sees:"; "$2" --snapshot
-  hyperfine -N --warmup 20 --min-runs 300 ${3:+--export-json "$3"} \
-    "$2 --snapshot" "sensors -j"
-' compare "$root" "$agent" "$json"
+  # Failures show here; in the runs below they are ignored, since without any chip
+  # `sensors -j` ends with status 1.
+  [ "$4" = none ] || sensors -j >/dev/null
+  for round in $(seq "${ROUNDS:-5}"); do
+    hyperfine -N -i --style none --warmup 10 --runs "${RUNS:-100}" \
+      --export-json "$3/$round.json" "$2 --snapshot" "sensors -j" "/bin/true"
+  done
+  # Debian'"'"'s valgrind wrapper sets LD_LIBRARY_PATH, which the agent reads; its binary does not.
+  valgrind=$(command -v valgrind.bin || command -v valgrind)
+  for command in "$2 --snapshot" "sensors -j" "/bin/true"; do
+    count=$($valgrind --tool=callgrind --callgrind-out-file=/dev/null $command 2>&1 >/dev/null |
+      sed -n "s/.*refs: *//p" | tr -d ,)
+    [ -n "$count" ] || { echo "callgrind counted nothing for $command" >&2; exit 1; }
+    printf "%s\t%s\n" "$command" "$count"
+  done >"$3/instructions.tsv"
+' compare "$root" "$agent" "$results" "$tree"
+
+# Each command's median over all rounds, and its instructions.
+jq -s -r '[.[].results] | transpose | .[] |
+  [.[0].command, ([.[].times[]] | sort | .[length / 2 | floor] * 1000)] | @tsv' \
+  "$results"/[0-9]*.json |
+  awk -F'\t' -v OFS='\t' 'NR == FNR { count[$1] = $2; next } { print $1, $2, count[$1] }' \
+    "$results/instructions.tsv" - | tee ${figures:+"$figures"}

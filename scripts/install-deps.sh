@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, only those missing.
 # Usage: scripts/install-deps.sh [base|dev|package]
-#   dev adds clang, fuzzing and benchmark peers and Xvfb for whole-app runs; package adds
-#   what the Debian package is made with.
+#   dev adds clang, fuzzing, benchmarks and their peers and Xvfb for whole-app runs;
+#   package adds what the Debian package is made with.
 set -euo pipefail
 
 base=(g++ cmake ninja-build pkg-config nlohmann-json3-dev libplist-dev libicu-dev libsystemd-dev
       libssl-dev openssl systemd googletest libgtest-dev libgmock-dev qt6-base-dev qt6-svg-dev)
-dev=(clang libclang-rt-14-dev clang-format libbenchmark-dev lm-sensors hyperfine xvfb)
+dev=(clang libclang-rt-14-dev clang-format libbenchmark-dev lm-sensors hyperfine xvfb
+     dbus-daemon jq valgrind)
 package=(dpkg-dev file)
 
 wanted=("${base[@]}")

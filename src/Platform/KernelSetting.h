@@ -1,9 +1,9 @@
 #pragma once
 
 #include <cstddef>
-#include <istream>
 #include <optional>
 #include <string>
+#include <string_view>
 
 // Reads a named kernel setting the way sysctlbyname does: with no buffer, stores the
 // size the value needs in *size; with a buffer of *size bytes, fills it and stores
@@ -12,4 +12,4 @@ int readKernelSetting(const char* name, void* buffer, std::size_t* size);
 
 // The processor's name in /proc/cpuinfo's format: the text of the first "model name"
 // line after its colon and the one space that follows it.
-std::optional<std::string> cpuModelName(std::istream& cpuinfo);
+std::optional<std::string> cpuModelName(std::string_view cpuinfo);

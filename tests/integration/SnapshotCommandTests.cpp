@@ -37,7 +37,8 @@ TEST(SnapshotCommand, PrintsOneObjectAndALineFeedOrNothingWhenItCannotBeEncoded)
     EXPECT_EQ(std::tuple(snapshot->pluginVersion, snapshot->pluginBuild),
               std::tuple(PLUGIN_VERSION, PLUGIN_BUILD));
     std::ifstream cpuinfo("/proc/cpuinfo"); // read through the two-call kernel setting
-    EXPECT_EQ(snapshot->processorName, cpuModelName(cpuinfo));
+    EXPECT_EQ(snapshot->processorName,
+              cpuModelName(std::string(std::istreambuf_iterator<char>(cpuinfo), {})));
     EXPECT_NEAR(snapshot->timestamp, double(std::time(nullptr)) - 978307200.0, 5.0); // from 2001
     // No real GPU is busier than 100 %, so this is the fake's reading whatever else is here.
     EXPECT_EQ(snapshot->gpu, GPUReading({100.0, std::nullopt, std::nullopt}));

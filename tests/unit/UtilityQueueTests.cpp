@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <memory>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -28,4 +29,13 @@ TEST(UtilityQueue, RunsWorkByDeadlineOnItsOwnThreadNeverEarly) {
         queue.runAfter(label / 10 * 10ms, record(label, label / 10 * 10ms));
     ASSERT_EQ(done->get_future().wait_for(10s), std::future_status::ready);
     EXPECT_EQ(*order, (std::vector<int>{1, 10, 11, 20, 30, 31}));
+}
+
+TEST(UtilityQueue, NearerWorkWakesTheThreadAsleepUntilLaterWork) {
+    DelayedWorkQueue& queue = utilityQueue();
+    queue.runAfter(1h, [] {});
+    std::this_thread::sleep_for(50ms); // its thread now sleeps until the hour is up
+    auto ran = std::make_shared<std::promise<void>>();
+    queue.runAfter(0ms, [ran] { ran->set_value(); });
+    EXPECT_EQ(ran->get_future().wait_for(5s), std::future_status::ready);
 }

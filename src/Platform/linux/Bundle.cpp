@@ -1,9 +1,9 @@
 #include "../Bundle.h"
 
+#include "SmallFile.h"
+
 #include <plist/plist.h>
 
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <system_error>
 
@@ -12,11 +12,13 @@ namespace {
 using PlistPtr = std::unique_ptr<void, decltype(&plist_free)>;
 
 std::map<std::string, std::string> readTextInfo(const std::filesystem::path& infoPlist) {
+    // Far beyond any information dictionary; a larger file is not one.
+    constexpr std::size_t sizeLimit = 1 << 20;
     std::map<std::string, std::string> info;
-    std::ifstream file(infoPlist, std::ios::binary);
-    std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    if (!file.good() && !file.eof())
+    auto read = readFileStart(infoPlist, sizeLimit + 1);
+    if (!read || read->size() > sizeLimit)
         return info;
+    const std::string& bytes = *read;
     plist_t rawRoot = nullptr;
     plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &rawRoot);
     PlistPtr root(rawRoot, &plist_free);

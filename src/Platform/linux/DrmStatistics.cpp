@@ -1,8 +1,9 @@
 #include "DrmStatistics.h"
 
+#include "SmallFile.h"
+
 #include <algorithm>
 #include <charconv>
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -20,35 +21,32 @@ bool isCardName(std::string_view name) {
     return std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// The number a sysfs attribute holds on its first line; nothing when the file cannot be
-// read (a sleeping device may refuse) or holds something else.
+// The whole number a sysfs attribute holds, as the kernel writes a percentage; nothing
+// when the file cannot be read (a sleeping device may refuse) or holds something else.
 std::optional<double> readNumber(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    if (!std::getline(in, line))
+    auto text = readSysfsAttribute(file);
+    if (!text)
         return std::nullopt;
-    double value = 0;
-    const char* end = line.data() + line.size();
-    auto [parsed, error] = std::from_chars(line.data(), end, value);
+    long long value = 0;
+    const char* end = text->data() + text->size();
+    auto [parsed, error] = std::from_chars(text->data(), end, value);
     if (error != std::errc() || parsed != end)
         return std::nullopt;
-    return value;
+    return double(value);
 }
 
 } // namespace
 
 std::optional<std::vector<GpuStatistics>> drmStatistics(const fs::path& classDir) {
-    std::error_code error;
-    fs::directory_iterator entry(classDir, error);
-    if (error)
+    auto names = directoryNames(classDir);
+    if (!names)
         return std::nullopt;
     std::vector<GpuStatistics> cards;
-    for (; !error && entry != fs::directory_iterator(); entry.increment(error)) {
-        const fs::path& card = entry->path();
-        if (!isCardName(card.filename().native()))
+    for (const std::string& name : *names) {
+        if (!isCardName(name))
             continue;
         GpuStatistics statistics;
-        if (auto busy = readNumber(card / "device" / "gpu_busy_percent"))
+        if (auto busy = readNumber(classDir / name / "device" / "gpu_busy_percent"))
             statistics.emplace(deviceUtilizationKey, *busy);
         cards.push_back(std::move(statistics));
     }

@@ -2,6 +2,7 @@
 
 #include "../SmcKeyStore.h"
 #include "HwmonTree.h"
+#include "SmallFile.h"
 
 #include <algorithm>
 #include <bit>

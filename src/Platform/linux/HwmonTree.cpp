@@ -1,16 +1,14 @@
 #include "HwmonTree.h"
 
+#include "SmallFile.h"
+
 #include <algorithm>
 #include <charconv>
-#include <fcntl.h>
 #include <string_view>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr std::size_t attributeLimit = 64;
 
 // "<prefix>N<suffix>" with N a decimal number: N, else nothing.
 std::optional<unsigned> numberIn(std::string_view name, std::string_view prefix,
@@ -28,10 +26,7 @@ std::optional<unsigned> numberIn(std::string_view name, std::string_view prefix,
 }
 
 void listInputs(HwmonChip& chip) {
-    std::error_code error;
-    for (fs::directory_iterator it(chip.dir, error), end; !error && it != end;
-         it.increment(error)) {
-        std::string file = it->path().filename().string();
+    for (const std::string& file : directoryNames(chip.dir).value_or(std::vector<std::string>())) {
         if (auto n = numberIn(file, "temp", "_input"))
             chip.temperatures.push_back(*n);
         else if (auto n = numberIn(file, "fan", "_input"))
@@ -43,36 +38,11 @@ void listInputs(HwmonChip& chip) {
 
 } // namespace
 
-std::optional<std::string> readSysfsAttribute(const fs::path& file) {
-    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return std::nullopt;
-    std::string text;
-    char buffer[attributeLimit + 1];
-    while (text.size() <= attributeLimit) {
-        ssize_t count = ::read(fd, buffer, sizeof buffer);
-        if (count < 0) {
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (count == 0)
-            break;
-        text.append(buffer, std::size_t(count));
-    }
-    ::close(fd);
-    if (text.size() > attributeLimit)
-        return std::nullopt;
-    if (!text.empty() && text.back() == '\n')
-        text.pop_back();
-    return text;
-}
-
 std::vector<HwmonChip> findHwmonChips(const fs::path& classDir) {
     std::vector<std::pair<unsigned, fs::path>> entries;
-    std::error_code error;
-    for (fs::directory_iterator it(classDir, error), end; !error && it != end; it.increment(error))
-        if (auto number = numberIn(it->path().filename().string(), "hwmon", ""))
-            entries.emplace_back(*number, it->path());
+    for (const std::string& name : directoryNames(classDir).value_or(std::vector<std::string>()))
+        if (auto number = numberIn(name, "hwmon", ""))
+            entries.emplace_back(*number, classDir / name);
     std::sort(entries.begin(), entries.end());
 
     std::vector<HwmonChip> chips;

@@ -17,7 +17,3 @@ struct HwmonChip {
 // them on their own device (applesmc), in hwmonN/device/: the one holding "name" counts.
 // Entries without a name are not chips.
 std::vector<HwmonChip> findHwmonChips(const std::filesystem::path& classDir);
-
-// An attribute's one line without its line feed; nothing when it cannot be read or is
-// longer than any reading or label.
-std::optional<std::string> readSysfsAttribute(const std::filesystem::path& file);

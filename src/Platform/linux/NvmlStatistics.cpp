@@ -2,6 +2,9 @@
 
 #include <dlfcn.h>
 #include <memory>
+#include <mutex>
+#include <set>
+#include <string>
 
 namespace {
 
@@ -53,11 +56,24 @@ GpuStatistics deviceStatistics(const NvmlFunctions& nvml, unsigned int index) {
     return {{deviceUtilizationKey, double(utilization.gpu)}};
 }
 
+// A library the loader cannot find will not appear while the process runs; its search,
+// dozens of failed look-ups, is made once.
+void* load(const char* library) {
+    static std::mutex mutex;
+    static std::set<std::string, std::less<>> missing;
+    std::lock_guard lock(mutex);
+    if (missing.contains(library))
+        return nullptr;
+    void* loaded = ::dlopen(library, RTLD_NOW | RTLD_LOCAL);
+    if (!loaded)
+        missing.emplace(library);
+    return loaded;
+}
+
 } // namespace
 
 std::optional<std::vector<GpuStatistics>> nvmlStatistics(const char* library) {
-    std::unique_ptr<void, int (*)(void*)> loaded(::dlopen(library, RTLD_NOW | RTLD_LOCAL),
-                                                 ::dlclose);
+    std::unique_ptr<void, int (*)(void*)> loaded(load(library), ::dlclose);
     if (!loaded)
         return std::nullopt;
     NvmlFunctions nvml = resolveFunctions(loaded.get());

@@ -9,5 +9,5 @@
 // ("libnvidia-ml.so.1" on a live system): one dictionary per device, with its GPU
 // utilisation when the device answers. Nothing when the library cannot be loaded or
 // initialised or will not count its devices. The library is shut down and unloaded
-// before returning.
+// before returning; one the loader could not find is not looked for again.
 std::optional<std::vector<GpuStatistics>> nvmlStatistics(const char* library);

@@ -175,6 +175,7 @@ class ClientConnection final : public IncomingConnection,
     std::function<void()> onClosed_;
     SensorServiceProtocol* exported_ = nullptr;
     bool resumed_ = false;
+    bool greeted_ = false;
     bool closed_ = false;
     // The client shut down its writing side: it is answered, then closed.
     bool inputEnded_ = false;
@@ -190,12 +191,6 @@ void ClientConnection::resume() {
     if (resumed_ || closed_)
         return;
     resumed_ = true;
-    // The greeting carries our credentials: behind a passed socket, the client's view
-    // of its peer names the service manager, not us.
-    if (!sendWithCredentials(fd_.get(), greeting_)) {
-        close();
-        return;
-    }
     loop_.watch(fd_.get(), EventLoop::readable, [weak = weak_from_this()](bool hungUp) {
         auto self = weak.lock();
         if (!self)
@@ -206,6 +201,10 @@ void ClientConnection::resume() {
         else
             self->pump(true);
     });
+    // A call sent with the connection is answered before the greeting leaves, so that
+    // both leave in one message and the client wakes once.
+    readCalls();
+    pump(false);
 }
 
 void ClientConnection::close() {
@@ -231,6 +230,18 @@ void ClientConnection::pump(bool readMore) {
 }
 
 void ClientConnection::flush() {
+    if (!greeted_) {
+        if (closed_ || (unsent_.empty() && !answers_.empty()))
+            return;
+        // The greeting carries our credentials: behind a passed socket, the client's view
+        // of its peer names the service manager, not us.
+        greeted_ = true;
+        if (!sendWithCredentials(fd_.get(), greeting_ + unsent_)) {
+            close();
+            return;
+        }
+        unsent_.clear();
+    }
     while (!closed_ && !unsent_.empty()) {
         ssize_t sent = send(fd_.get(), unsent_.data(), unsent_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent > 0)

@@ -24,11 +24,16 @@ class TimerThread final : public DelayedWorkQueue {
 
     void runAfter(std::chrono::nanoseconds delay, std::function<void()> work) override {
         auto deadline = Clock::now() + delay;
+        bool earliest = false;
         {
             std::lock_guard held(mutex);
-            pending.emplace(deadline, std::move(work));
+            auto added = pending.emplace(deadline, std::move(work));
+            earliest = added == pending.begin();
         }
-        wake.notify_one();
+        // Woken only when it must sleep less: each fetch queues a time-out far behind
+        // the ones already waiting.
+        if (earliest)
+            wake.notify_one();
     }
 
   private:

@@ -1,0 +1,50 @@
+#include "SmallFile.h"
+
+#include "FileDescriptor.h"
+
+#include <algorithm>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string_view>
+#include <unistd.h>
+
+std::optional<std::string> readFileStart(const std::filesystem::path& file, std::size_t limit) {
+    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd)
+        return std::nullopt;
+    std::string text;
+    char buffer[4096];
+    while (text.size() < limit) {
+        ssize_t count = ::read(fd.get(), buffer, std::min(sizeof buffer, limit - text.size()));
+        if (count < 0)
+            return std::nullopt;
+        if (count == 0)
+            break;
+        text.append(buffer, std::size_t(count));
+    }
+    return text;
+}
+
+std::optional<std::string> readSysfsAttribute(const std::filesystem::path& file) {
+    constexpr std::size_t attributeLimit = 64;
+    auto text = readFileStart(file, attributeLimit + 1);
+    if (!text || text->size() > attributeLimit)
+        return std::nullopt;
+    if (!text->empty() && text->back() == '\n')
+        text->pop_back();
+    return text;
+}
+
+std::optional<std::vector<std::string>> directoryNames(const std::filesystem::path& directory) {
+    DIR* stream = ::opendir(directory.c_str());
+    if (!stream)
+        return std::nullopt;
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(stream)) {
+        std::string_view name = entry->d_name;
+        if (name != "." && name != "..")
+            names.emplace_back(name);
+    }
+    ::closedir(stream);
+    return names;
+}
