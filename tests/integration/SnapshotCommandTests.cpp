@@ -7,6 +7,7 @@
 
 #include <ctime>
 #include <fstream>
+#include <iterator>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
