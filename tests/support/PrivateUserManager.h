@@ -18,7 +18,6 @@ class PrivateUserManager {
 
     ChildResult systemctl(std::vector<std::string> arguments);
     std::string property(const std::string& unit, const std::string& name);
-    const std::filesystem::path& home() const { return home_; }
     std::filesystem::path unitFolder() const { return home_ / "config/systemd/user"; }
 
   private:

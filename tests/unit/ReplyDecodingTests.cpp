@@ -29,40 +29,36 @@ bool plausible(const json& reply) {
 } // namespace
 
 TEST(ReplyDecoding, ChecksSizeThenDecodingThenVersionThenPlausibility) {
-    const std::string fine = replyWith("{}").dump(), hot = R"({"cpuTemperatureCelsius":150})";
+    const std::string fine = replyWith("{}").dump();
     const std::pair<std::string, std::variant<SensorSnapshot, ClientError>> cases[] = {
         {fine + std::string(65536 - fine.size(), ' '), *decodeSnapshot(fine)},
         {fine + std::string(65537 - fine.size(), ' '), responseTooLarge},
-        {"", invalidResponse},
         {R"({"protocolVersion":2,"timestamp":0})", invalidResponse},
         {replyWith(R"({"protocolVersion":0,"cpuTemperatureCelsius":150})").dump(),
          incompatibleVersion},
-        {replyWith(hot).dump(), invalidResponse},
+        {replyWith(R"({"cpuTemperatureCelsius":150})").dump(), invalidResponse},
     };
     for (const auto& [reply, expected] : cases)
         EXPECT_EQ(decodeReply(reply), expected) << reply.substr(0, 40) << " " << reply.size();
 }
 
-TEST(ReplyDecoding, TextsBuildAndFansAtTheirLimits) {
-    std::string name, version; // user-perceived characters of two code points each
+// Texts by user-perceived characters, builds, fans and readings at their limits.
+TEST(ReplyDecoding, PlausibleAtTheLimitsAndNotBeyond) {
+    std::string name; // 256 characters of two code points each
     for (int count = 0; count < 256; ++count)
-        name += "e\xCC\x81", version += count < 64 ? "e\xCC\x81" : "";
+        name += "e\xCC\x81";
     const std::pair<std::string, bool> cases[] = {
-        {"{}", true},
-        {R"({"processorName":null,"gpu":null,"cpuTemperatureCelsius":null,"fanCount":null,
-            "gpuTemperatureCelsius":null,"pluginVersion":null,"pluginBuild":null,"fans":[]})",
+        {R"({"processorName":null,"gpu":null,"cpuTemperatureCelsius":null,"fans":[],
+            "gpuTemperatureCelsius":null,"pluginVersion":null,"pluginBuild":null})",
          true},
         {R"({"processorName":")" + name + R"("})", true},
-        {R"({"processorName":")" + std::string(257, 'a') + R"("})", false},
+        {R"({"processorName":")" + name + R"(a"})", false},
         {R"({"pluginVersion":""})", false},
-        {R"({"pluginVersion":")" + version + R"("})", true},
+        {R"({"pluginVersion":")" + name.substr(0, 64 * 3) + R"("})", true},
         {R"({"pluginVersion":")" + std::string(65, '9') + R"("})", false},
         {R"({"pluginBuild":0})", false},
         {R"({"pluginBuild":2147483647})", true},
         {R"({"pluginBuild":2147483648})", false},
-        {R"({"gpu":{"rendererPercent":null,"tilerPercent":null}})", true},
-        {R"({"fans":[{"id":0,"currentRPM":9,"minimumRPM":50,"maximumRPM":5}]})", true},
-        {R"({"fanCount":-1,"fans":[]})", false},
         {R"({"fanCount":9,"fans":[]})", false},
         {R"({"fanCount":8,"fans":[{"id":7,"currentRPM":0}]})", true},
         {R"({"fanCount":null,"fans":[{"id":8,"currentRPM":0}]})", false},
@@ -72,10 +68,6 @@ TEST(ReplyDecoding, TextsBuildAndFansAtTheirLimits) {
     };
     for (const auto& [patch, valid] : cases)
         EXPECT_EQ(plausible(replyWith(patch)), valid) << patch.substr(0, 80);
-}
-
-// Each reading holds at both ends of its range and fails just beyond either.
-TEST(ReplyDecoding, ReadingsWithinTheirRanges) {
     const std::tuple<const char*, double, double> ranges[] = {
         {"/gpu/utilizationPercent", 0, 100}, {"/gpu/rendererPercent", 0, 100},
         {"/gpu/tilerPercent", 0, 100},       {"/cpuTemperatureCelsius", 10, 120},
@@ -90,16 +82,4 @@ TEST(ReplyDecoding, ReadingsWithinTheirRanges) {
             EXPECT_EQ(plausible(reply), value == lowest || value == highest)
                 << pointer << " " << value;
         }
-}
-
-TEST(ClientError, EachCaseHasItsOwnSentence) {
-    const std::pair<ClientError, const char*> sentences[] = {
-        {unavailable, "The sensor service is unavailable."},
-        {timedOut, "The sensor service did not respond."},
-        {responseTooLarge, "The sensor service returned too much data."},
-        {invalidResponse, "The sensor service returned invalid data."},
-        {incompatibleVersion, "Corvane and its plugin are not compatible. Update both apps."},
-    };
-    for (auto [error, sentence] : sentences)
-        EXPECT_EQ(description(error), sentence);
 }
