@@ -5,14 +5,14 @@
 using enum ServiceStatus;
 
 void ManualMainActor::advance(std::chrono::nanoseconds step) {
-    const ContinuousInstant end = now_ + step;
-    while (!due_.empty() && due_.begin()->first <= end) {
-        now_ = std::max(now_, due_.begin()->first);
-        auto work = std::move(due_.begin()->second);
-        due_.erase(due_.begin());
+    const ContinuousInstant end = clock + step;
+    while (!due.empty() && due.begin()->first <= end) {
+        clock = std::max(clock, due.begin()->first);
+        auto work = std::move(due.begin()->second);
+        due.erase(due.begin());
         work();
     }
-    now_ = end;
+    clock = end;
 }
 
 namespace {
@@ -37,15 +37,12 @@ Scene::Scene(ServiceStatus initial)
       manager(PluginManager::create(
           actor, std::make_unique<ScriptedService>(*this),
           [this](std::chrono::duration<double> asked, SensorServiceClient::Completion completion) {
-              ++fetches;
               timeout = asked;
-              waitingFetches.push_back(std::move(completion));
+              fetches.push_back(std::move(completion));
           })) {}
 
 void Scene::answer(FetchResult result, std::chrono::nanoseconds then) {
-    auto completion = std::move(waitingFetches.front());
-    waitingFetches.pop_front();
-    completion(std::move(result));
+    fetches.at(answered++)(std::move(result));
     actor.advance(then);
 }
 
@@ -62,14 +59,11 @@ std::unique_ptr<Scene> makeScene(const std::string& name) {
                                                                        : enabled);
     if (scene->status != enabled)
         return scene;
-    SensorSnapshot typical{.processorName = "Apple M2 Pro",
-                           .gpu = GPUReading{42.4, 30, 20},
-                           .cpuTemperatureCelsius = 57.5,
-                           .gpuTemperatureCelsius = 49.6,
-                           .fanCount = 2,
-                           .fans = {{0, 1199.5, 1200, 5600}, {1, 1350.2, 1200, 5600}},
-                           .pluginVersion = {},
-                           .pluginBuild = {}};
+    SensorSnapshot typical;
+    typical.gpu = GPUReading{42.4, 30, 20};
+    typical.cpuTemperatureCelsius = 57.5;
+    typical.gpuTemperatureCelsius = 49.6;
+    typical.fans = {{0, 1199.5, 1200, 5600}, {1, 1350.2, 1200, 5600}};
     scene->answer(name == "all-absent" ? SensorSnapshot{} : typical);
     if (name == "refreshing")
         scene->manager->refreshSnapshot();

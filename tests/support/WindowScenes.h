@@ -2,24 +2,21 @@
 
 #include "App/PluginManager.h"
 
-#include <deque>
 #include <map>
 #include <memory>
 
 // The main actor played by hand, on virtual time: nothing runs until the test lets it.
-class ManualMainActor final : public MainActor {
-  public:
-    void post(std::function<void()> work) override { postAt(now_, std::move(work)); }
+struct ManualMainActor final : MainActor {
+    void post(std::function<void()> work) override { postAt(clock, std::move(work)); }
     void postAt(ContinuousInstant deadline, std::function<void()> work) override {
-        due_.emplace(deadline, std::move(work)); // after any with the same deadline
+        due.emplace(deadline, std::move(work)); // after any with the same deadline
     }
-    ContinuousInstant now() const override { return now_; }
+    ContinuousInstant now() const override { return clock; }
     // Moves the clock on by `step`, running work as it falls due.
     void advance(std::chrono::nanoseconds step = {});
 
-  private:
-    ContinuousInstant now_{};
-    std::multimap<ContinuousInstant, std::function<void()>> due_;
+    ContinuousInstant clock{};
+    std::multimap<ContinuousInstant, std::function<void()>> due;
 };
 
 // A real manager on a scripted platform: the service manager reports `status`, which
@@ -27,7 +24,7 @@ class ManualMainActor final : public MainActor {
 // wait until the test completes them.
 struct Scene {
     explicit Scene(ServiceStatus initial);
-    // Answers the oldest waiting fetch, then lets `then` pass (by default, the refresh).
+    // Answers the next fetch, then lets `then` pass (by default, the refresh).
     void answer(FetchResult result, std::chrono::nanoseconds then = std::chrono::milliseconds(200));
     // Completes the removal under way; the service manager reports `after` from then on.
     void remove(bool succeeded, ServiceStatus after);
@@ -36,8 +33,8 @@ struct Scene {
     std::optional<ServiceStatus> registersAs = ServiceStatus::enabled;
     std::function<void(bool)> removal;
     ManualMainActor actor;
-    std::deque<SensorServiceClient::Completion> waitingFetches;
-    int fetches = 0;
+    std::vector<SensorServiceClient::Completion> fetches; // started so far
+    std::size_t answered = 0;
     std::chrono::duration<double> timeout{};
     std::shared_ptr<PluginManager> manager;
 };
