@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <fcntl.h>
-#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -12,7 +11,7 @@ namespace {
 
 // Where the Debian package puts them, which a merged /usr keeps too.
 const std::string systemdPath = "/lib/systemd/systemd", systemctlPath = "/bin/systemctl";
-// Those of the hierarchies systemd may track units in that this machine has.
+// Where systemd may track units, whichever this machine has.
 const fs::path hierarchies[] = {"/sys/fs/cgroup", "/sys/fs/cgroup/unified",
                                 "/sys/fs/cgroup/systemd"};
 
@@ -28,23 +27,21 @@ void removeCgroupTree(const fs::path& group) {
 } // namespace
 
 std::unique_ptr<PrivateUserManager> PrivateUserManager::start(std::string& failure) {
-    // A user manager runs on a machine that did not boot with systemd once this exists.
     auto fail = [&](const char* reason) {
         failure = reason;
         return nullptr;
     };
+    // A user manager runs on a machine that did not boot with systemd once this exists.
     std::error_code error;
     fs::create_directories("/run/systemd/system", error);
     std::unique_ptr<PrivateUserManager> manager(new PrivateUserManager());
     std::string home = "/tmp/corvane-home-XXXXXX";
-    if (access(systemdPath.c_str(), X_OK) != 0 || access(systemctlPath.c_str(), X_OK) != 0 ||
-        !fs::is_directory("/run/systemd/system") || !mkdtemp(home.data()))
+    if (!fs::is_directory("/run/systemd/system") || !mkdtemp(home.data()))
         return fail("needs systemd, and root to create /run/systemd/system");
     manager->home_ = home;
 
-    // A manager puts its units' groups below its own: managers sharing one (tests and
-    // benchmarks running at once) would share the agent's, and one stopping its agent
-    // would kill the others'.
+    // Units' groups go below their manager's: managers sharing one (tests and benchmarks
+    // at once) would share the agent's, and one stopping its agent would kill the others'.
     std::vector<std::string> groups;
     for (const fs::path& hierarchy : hierarchies)
         if (fs::exists(hierarchy / "cgroup.procs") &&
@@ -72,12 +69,8 @@ std::unique_ptr<PrivateUserManager> PrivateUserManager::start(std::string& failu
         execle(systemdPath.c_str(), systemdPath.c_str(), "--user", nullptr, env);
         return 127;
     }));
-    auto deadline = std::chrono::steady_clock::now() + 15s;
-    while (manager->systemctl({"show", "-p", "Version"}).exitStatus != 0) {
-        if (std::chrono::steady_clock::now() > deadline || manager->manager_->waitForExit(0ms))
-            return fail("the user manager did not answer");
-        std::this_thread::sleep_for(50ms);
-    }
+    if (!waitForListener(manager->runtime_.path() / "systemd/private", 15s))
+        return fail("the user manager did not answer");
     return manager;
 }
 

@@ -19,9 +19,8 @@ struct ManualMainActor final : MainActor {
     std::multimap<ContinuousInstant, std::function<void()>> due;
 };
 
-// A real manager on a scripted platform: the service manager reports `status`, which
-// registering sets to `registersAs` (nothing: registering fails); removals and fetches
-// wait until the test completes them.
+// A real manager on a scripted platform: registering sets `status` to `registersAs` (or
+// fails); removals and fetches wait until the test completes them.
 struct Scene {
     explicit Scene(ServiceStatus initial);
     // Answers the next fetch, then lets `then` pass (by default, the refresh).
@@ -39,7 +38,6 @@ struct Scene {
     std::shared_ptr<PluginManager> manager;
 };
 
-// A state of the window, reached through the manager's own operations: "not-installed",
-// "requires-approval", "installed" (42.4% GPU, 57.5 and 49.6 °C, fans at 1199.5 and
-// 1350.2 RPM), "all-absent", "refreshing", "uninstalling" or "removed-with-failure".
+// A state reached through the manager's own operations: "not-installed", "requires-approval",
+// "installed", "all-absent", "refreshing", "uninstalling" or "removed-with-failure".
 std::unique_ptr<Scene> makeScene(const std::string& name);

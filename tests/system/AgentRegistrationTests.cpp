@@ -1,5 +1,4 @@
-// The agent registered through the app's own registration with a private systemd user
-// manager: installed, started by its socket, ending 30 s after its last reply, removed.
+// The app's registration of its agent with a private systemd user manager.
 #include "Platform/linux/LaunchAgentUnits.h"
 #include "Platform/linux/SystemdAgentService.h"
 #include "Shared/SnapshotJSON.h"
@@ -38,8 +37,7 @@ TEST(AgentRegistration, InstallsServesEndsWhenIdleAndUninstallsOrAwaitsApprovalW
     auto manager = PrivateUserManager::start(failure);
     ASSERT_TRUE(manager) << failure;
     auto agent = [&](const char* name) { return manager->property(units.serviceUnitName, name); };
-    // The user bus (where the manager has started a bus daemon), then, with no bus to be
-    // found, the manager's own socket.
+    // Through the user bus the manager has started, then, with none, the manager's socket.
     for (const char* bus : {"", "unix:path=/nonexistent"}) {
         SCOPED_TRACE(bus);
         setenv("DBUS_SESSION_BUS_ADDRESS", bus, 1);

@@ -21,8 +21,7 @@ std::string describe(const FetchResult& result) {
     return std::string(description(std::get<ClientError>(result)));
 }
 
-// Everything around one fetch: the far side of its connection, which keeps the handlers
-// the client gives it and plays agent and transport; its time-out queue; its caller.
+// One fetch's surroundings: the far side of its connection, its time-out queue, its caller.
 struct FetchWorld final : DelayedWorkQueue, SensorServiceProxy {
     std::vector<std::string> delivered;
     int invalidations = 0;
@@ -55,8 +54,7 @@ struct FakeConnection final : ServiceConnection {
         w.onProxyError = std::move(errorHandler);
         return std::shared_ptr<SensorServiceProxy>(&w, [](auto*) {});
     }
-    // Like a real connection: outstanding calls are dropped, then the invalidation
-    // handler, if one is still set, is told.
+    // As a real one: drops the calls outstanding, then tells the invalidation handler.
     void invalidate() override {
         ++w.invalidations;
         w.onProxyError = nullptr;
@@ -66,12 +64,6 @@ struct FakeConnection final : ServiceConnection {
     }
     FetchWorld& w;
 };
-
-void fetch(FetchWorld& world) {
-    SensorServiceClient::fetchSnapshot(
-        50ms, [&world](FetchResult result) { world.delivered.push_back(describe(result)); },
-        [&world](std::string_view) { return std::make_unique<FakeConnection>(world); }, world);
-}
 
 // A plausible reply, every optional reading present, with a JSON merge patch applied.
 json replyWith(const std::string& patch) {
@@ -107,9 +99,10 @@ TEST(Fetch, FirstEventDecidesAndLaterOnesDeliverNothing) {
     };
     for (const auto& [first, data, expected] : cases) {
         FetchWorld w;
-        fetch(w);
-        // Every way the fetch may end, taken now: a real connection may already be
-        // running any of them when another event ends the fetch.
+        SensorServiceClient::fetchSnapshot(
+            50ms, [&w](FetchResult result) { w.delivered.push_back(describe(result)); },
+            [&w](std::string_view) { return std::make_unique<FakeConnection>(w); }, w);
+        // Every way it may end, taken now: a connection may be running one as another wins.
         auto failure = [f = w.onProxyError] { f({54, "reset"}); };
         auto answer = [f = w.replyTo, data] { f(data); };
         const std::function<void()> events[] = {w.onInterruption, w.onInvalidation, failure, answer,

@@ -18,9 +18,8 @@ std::unique_ptr<ContentView> shown(Scene& scene) {
     return view;
 }
 
-// What a person sees, top to bottom: the status text, then each part shown; the
-// readings as their texts, buttons with "+" when enabled and "-" when not, "*" for a
-// spinner.
+// What a person sees, top to bottom: the status, each part shown (the readings with their
+// texts), buttons with "+" when enabled and "-" when not, "*" for a spinner.
 std::string screen(ContentView& view) {
     QCoreApplication::processEvents(); // the view's queued evaluation
     std::vector<std::pair<std::pair<int, int>, QString>> parts;
