@@ -88,8 +88,3 @@ ChildResult PrivateUserManager::systemctl(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), {systemctlPath, "--user"});
     return runChild(systemctlPath, arguments);
 }
-
-std::string PrivateUserManager::property(const std::string& unit, const std::string& name) {
-    std::string value = systemctl({"show", "-p", name, "--value", unit}).out;
-    return value.substr(0, value.find_last_not_of('\n') + 1);
-}

@@ -10,11 +10,10 @@ class PrivateUserManager {
   public:
     // The manager, answering; nothing, with the reason in `failure`, when a step fails.
     static std::unique_ptr<PrivateUserManager> start(std::string& failure);
-    // The manager stops its units, the agent included, before it ends.
+    // Stops the manager, which stops its units first.
     ~PrivateUserManager();
 
     ChildResult systemctl(std::vector<std::string> arguments);
-    std::string property(const std::string& unit, const std::string& name);
     std::filesystem::path unitFolder() const { return home_ / "config/systemd/user"; }
 
   private:

@@ -36,7 +36,9 @@ TEST(AgentRegistration, InstallsServesEndsWhenIdleAndUninstallsOrAwaitsApprovalW
     std::string failure;
     auto manager = PrivateUserManager::start(failure);
     ASSERT_TRUE(manager) << failure;
-    auto agent = [&](const char* name) { return manager->property(units.serviceUnitName, name); };
+    auto agent = [&](const char* property) {
+        return manager->systemctl({"show", "-p", property, "--value", units.serviceUnitName}).out;
+    };
     // Through the user bus the manager has started, then, with none, the manager's socket.
     for (const char* bus : {"", "unix:path=/nonexistent"}) {
         SCOPED_TRACE(bus);
@@ -45,19 +47,19 @@ TEST(AgentRegistration, InstallsServesEndsWhenIdleAndUninstallsOrAwaitsApprovalW
         EXPECT_EQ(service->status(), notRegistered);
         ASSERT_TRUE(service->registerService());
         EXPECT_EQ(service->status(), enabled);
-        EXPECT_EQ(agent("ActiveState"), "inactive");
+        EXPECT_EQ(agent("ActiveState"), "inactive\n");
         auto beforeReply = Clock::now();
         ASSERT_TRUE(fetched());
         if (*bus == '\0') {
             auto afterReply = Clock::now();
             std::string first = agent("MainPID");
-            while (agent("ActiveState") != "inactive") {
+            while (agent("ActiveState") != "inactive\n") {
                 ASSERT_LT(Clock::now() - afterReply, 45s) << "the agent did not end";
                 std::this_thread::sleep_for(100ms);
             }
             EXPECT_GE(Clock::now() - beforeReply, 30s);
             EXPECT_LE(Clock::now() - afterReply, 32s); // give or take the polling
-            EXPECT_EQ(agent("Result"), "success");
+            EXPECT_EQ(agent("Result"), "success\n");
             // The socket stays: the next connection starts a new agent.
             EXPECT_TRUE(fetched());
             EXPECT_NE(agent("MainPID"), first);
@@ -66,7 +68,7 @@ TEST(AgentRegistration, InstallsServesEndsWhenIdleAndUninstallsOrAwaitsApprovalW
         EXPECT_EQ(service->status(), notRegistered);
         for (const std::string& unit : {units.socketUnitName, units.serviceUnitName})
             EXPECT_FALSE(fs::exists(manager->unitFolder() / unit)) << unit;
-        EXPECT_NE(agent("ActiveState"), "active");
+        EXPECT_NE(agent("ActiveState"), "active\n");
         EXPECT_FALSE(fetched());
     }
     fs::create_directories(manager->unitFolder());

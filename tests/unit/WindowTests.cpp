@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace {
 
 std::unique_ptr<ContentView> shown(Scene& scene) {
@@ -22,7 +24,7 @@ std::unique_ptr<ContentView> shown(Scene& scene) {
 // texts), buttons with "+" when enabled and "-" when not, "*" for a spinner.
 std::string screen(ContentView& view) {
     QCoreApplication::processEvents(); // the view's queued evaluation
-    std::vector<std::pair<std::pair<int, int>, QString>> parts;
+    std::map<std::pair<int, int>, QString> parts;
     for (QWidget* part : view.findChildren<QWidget*>()) {
         QString name = part->objectName();
         if (!part->isVisibleTo(&view) || name.isEmpty() || name.startsWith("value") ||
@@ -38,9 +40,8 @@ std::string screen(ContentView& view) {
             for (QLabel* label : part->findChildren<QLabel*>())
                 name += " " + label->text();
         QPoint centre = part->mapTo(&view, part->rect().center());
-        parts.push_back({{centre.y(), centre.x()}, name});
+        parts[{centre.y(), centre.x()}] = name;
     }
-    std::sort(parts.begin(), parts.end());
     QStringList texts;
     for (auto& [where, name] : parts)
         texts << name;
@@ -78,13 +79,9 @@ TEST(ContentView, StateToScreen) {
     scene->manager->uninstall();
     scene->remove(true, ServiceStatus::notRegistered);
     EXPECT_EQ(screen(*view), off + "removal | Install+");
-}
-
-// The longest notice wraps within the fixed width, and the height follows it.
-TEST(ContentView, LongMessageWrapsWithinTheWindow) {
-    auto scene = makeScene("removed-with-failure");
-    auto view = shown(*scene);
-    screen(*view);
+    // The fetch fails: the longest message wraps within the width, the height follows it.
+    scene->answer(ClientError::timedOut);
+    EXPECT_EQ(screen(*view), off + "warning | removal | Install+");
     auto* message = view->findChild<QLabel*>("message");
     QPoint end = message->mapTo(view.get(), QPoint(message->width(), message->height()));
     EXPECT_EQ(view->width(), 440);
@@ -97,17 +94,14 @@ TEST(AppShell, EachWindowHasItsOwnManagerAndTheLastOneQuits) {
     std::vector<std::unique_ptr<Scene>> scenes;
     AppShell shell([&] { return scenes.emplace_back(makeScene("installed"))->manager; },
                    APP_RESOURCES);
-    ContentView* first = shell.openWindow();
-    first->actions().front()->trigger(); // New Window
+    shell.openWindow()->actions().front()->trigger(); // New Window
     ASSERT_EQ(scenes.size(), 2u);
-    std::weak_ptr<PluginManager> firstManager = scenes[0]->manager;
-    scenes[0]->manager.reset();
-    first->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(firstManager.expired());
+    std::weak_ptr<PluginManager> first = std::exchange(scenes[0]->manager, nullptr);
     QTimer::singleShot(0, &shell, [] { QApplication::closeAllWindows(); });
     QTimer::singleShot(5000, &shell, [] { QCoreApplication::exit(1); });
     EXPECT_EQ(QApplication::exec(), 0);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(first.expired());
 }
 
 // The application lives on main's stack, so it goes before Qt's own statics do.
