@@ -11,7 +11,6 @@ namespace {
 
 // Where the Debian package puts them, which a merged /usr keeps too.
 const std::string systemdPath = "/lib/systemd/systemd", systemctlPath = "/bin/systemctl";
-// Where systemd may track units, whichever this machine has.
 const fs::path hierarchies[] = {"/sys/fs/cgroup", "/sys/fs/cgroup/unified",
                                 "/sys/fs/cgroup/systemd"};
 
@@ -27,17 +26,14 @@ void removeCgroupTree(const fs::path& group) {
 } // namespace
 
 std::unique_ptr<PrivateUserManager> PrivateUserManager::start(std::string& failure) {
-    auto fail = [&](const char* reason) {
-        failure = reason;
-        return nullptr;
-    };
     // A user manager runs on a machine that did not boot with systemd once this exists.
     std::error_code error;
     fs::create_directories("/run/systemd/system", error);
     std::unique_ptr<PrivateUserManager> manager(new PrivateUserManager());
     std::string home = "/tmp/corvane-home-XXXXXX";
+    failure = "needs systemd, and root to create /run/systemd/system";
     if (!fs::is_directory("/run/systemd/system") || !mkdtemp(home.data()))
-        return fail("needs systemd, and root to create /run/systemd/system");
+        return nullptr;
     manager->home_ = home;
 
     // Units' groups go below their manager's: managers sharing one (tests and benchmarks
@@ -47,8 +43,9 @@ std::unique_ptr<PrivateUserManager> PrivateUserManager::start(std::string& failu
         if (fs::exists(hierarchy / "cgroup.procs") &&
             fs::create_directory(hierarchy / manager->home_.filename(), error))
             groups.push_back(hierarchy / manager->home_.filename() / "cgroup.procs");
+    failure = "cannot make a cgroup for the user manager";
     if (groups.empty())
-        return fail("cannot make a cgroup for the user manager");
+        return nullptr;
 
     // systemctl must find our manager, never a session bus of the person running us.
     unsetenv("DBUS_SESSION_BUS_ADDRESS");
@@ -69,8 +66,9 @@ std::unique_ptr<PrivateUserManager> PrivateUserManager::start(std::string& failu
         execle(systemdPath.c_str(), systemdPath.c_str(), "--user", nullptr, env);
         return 127;
     }));
+    failure = "the user manager did not answer";
     if (!waitForListener(manager->runtime_.path() / "systemd/private", 15s))
-        return fail("the user manager did not answer");
+        return nullptr;
     return manager;
 }
 

@@ -8,7 +8,7 @@
 // configuration (XDG_CONFIG_HOME) and cgroup: needs root where systemd did not boot.
 class PrivateUserManager {
   public:
-    // The manager, answering; nothing, with the reason in `failure`, when a step fails.
+    // The manager, answering; or nothing, with the reason in `failure`.
     static std::unique_ptr<PrivateUserManager> start(std::string& failure);
     // Stops the manager, which stops its units first.
     ~PrivateUserManager();

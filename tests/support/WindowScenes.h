@@ -12,7 +12,6 @@ struct ManualMainActor final : MainActor {
         due.emplace(deadline, std::move(work)); // after any with the same deadline
     }
     ContinuousInstant now() const override { return clock; }
-    // Moves the clock on by `step`, running work as it falls due.
     void advance(std::chrono::nanoseconds step = {});
 
     ContinuousInstant clock{};

@@ -1,4 +1,3 @@
-// The app's registration of its agent with a private systemd user manager.
 #include "Platform/linux/LaunchAgentUnits.h"
 #include "Platform/linux/SystemdAgentService.h"
 #include "Shared/SnapshotJSON.h"

@@ -50,12 +50,9 @@ std::string screen(ContentView& view) {
 
 } // namespace
 
-TEST(ReadingText, RoundsHalvesUpWithoutSeparators) {
-    EXPECT_EQ(percentText(42.5) + temperatureText(99.5), "43%100\u00B0C");
-    EXPECT_EQ(fanSpeedText({{0, 12000, {}, {}}, {1, 1350.2, {}, {}}}), "12000 RPM \u00B7 1350 RPM");
-}
-
 TEST(ContentView, StateToScreen) {
+    EXPECT_EQ(percentText(42.5) + temperatureText(99.5), "43%100\u00B0C"); // halves go up
+    EXPECT_EQ(fanSpeedText({{0, 12000, {}, {}}, {1, 1350.2, {}, {}}}), "12000 RPM \u00B7 1350 RPM");
     const std::string off = "Service not installed. | intro | ",
                       on = "Service installed. | installedNotice | ",
                       typical = on + "readings GPU activity 42% CPU temperature 58°C GPU "
