@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <fcntl.h>
-#include <thread>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -12,7 +11,8 @@ namespace {
 
 // Where the Debian package puts them, which a merged /usr keeps too.
 const std::string systemdPath = "/lib/systemd/systemd", systemctlPath = "/bin/systemctl";
-const fs::path cgroups = "/sys/fs/cgroup";
+const fs::path hierarchies[] = {"/sys/fs/cgroup", "/sys/fs/cgroup/unified",
+                                "/sys/fs/cgroup/systemd"};
 
 // A group goes with rmdir alone, and only once no process is left in it.
 void removeCgroupTree(const fs::path& group) {
@@ -26,43 +26,35 @@ void removeCgroupTree(const fs::path& group) {
 } // namespace
 
 std::unique_ptr<PrivateUserManager> PrivateUserManager::start(std::string& failure) {
-    // The user manager runs on a machine that did not boot with systemd once the
-    // folder exists.
+    // A user manager runs on a machine that did not boot with systemd once this exists.
     std::error_code error;
     fs::create_directories("/run/systemd/system", error);
     std::unique_ptr<PrivateUserManager> manager(new PrivateUserManager());
     std::string home = "/tmp/corvane-home-XXXXXX";
-    if (access(systemdPath.c_str(), X_OK) != 0 || access(systemctlPath.c_str(), X_OK) != 0 ||
-        !fs::is_directory("/run/systemd/system") || !mkdtemp(home.data())) {
-        failure = "needs systemd, and root to create /run/systemd/system";
+    failure = "needs systemd, and root to create /run/systemd/system";
+    if (!fs::is_directory("/run/systemd/system") || !mkdtemp(home.data()))
         return nullptr;
-    }
     manager->home_ = home;
 
-    // A manager puts its units' groups below its own. Managers in one group (tests and
-    // benchmarks running at once) would share the agent's, and one stopping its agent
-    // would kill the others'; so each gets a group of its own, as a real one has, in
-    // whichever of the hierarchies systemd may track units in this machine has.
+    // Units' groups go below their manager's: managers sharing one (tests and benchmarks
+    // at once) would share the agent's, and one stopping its agent would kill the others'.
     std::vector<std::string> groups;
-    for (const fs::path& hierarchy : {cgroups, cgroups / "unified", cgroups / "systemd"})
+    for (const fs::path& hierarchy : hierarchies)
         if (fs::exists(hierarchy / "cgroup.procs") &&
             fs::create_directory(hierarchy / manager->home_.filename(), error))
             groups.push_back(hierarchy / manager->home_.filename() / "cgroup.procs");
-    if (groups.empty()) {
-        failure = "cannot make a cgroup for the user manager";
+    failure = "cannot make a cgroup for the user manager";
+    if (groups.empty())
         return nullptr;
-    }
 
     // systemctl must find our manager, never a session bus of the person running us.
     unsetenv("DBUS_SESSION_BUS_ADDRESS");
     setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
-    std::vector<std::string> environment = {"PATH=/usr/bin:/bin", "HOME=" + home,
-                                            "XDG_RUNTIME_DIR=" + manager->runtime_.path().string(),
-                                            "XDG_CONFIG_HOME=" + home + "/config"};
-    std::vector<char*> env;
-    for (std::string& entry : environment)
-        env.push_back(entry.data());
-    env.push_back(nullptr);
+    std::string environment[] = {"PATH=/usr/bin:/bin", "HOME=" + home,
+                                 "XDG_RUNTIME_DIR=" + manager->runtime_.path().string(),
+                                 "XDG_CONFIG_HOME=" + home + "/config"};
+    char* env[] = {environment[0].data(), environment[1].data(), environment[2].data(),
+                   environment[3].data(), nullptr};
     // Only system calls in the child, as this process may have threads.
     manager->manager_.emplace(BackgroundProcess::fork([&] {
         for (const std::string& group : groups) {
@@ -71,18 +63,12 @@ std::unique_ptr<PrivateUserManager> PrivateUserManager::start(std::string& failu
                 return 126;
             close(procs);
         }
-        execle(systemdPath.c_str(), systemdPath.c_str(), "--user", nullptr, env.data());
+        execle(systemdPath.c_str(), systemdPath.c_str(), "--user", nullptr, env);
         return 127;
     }));
-    // Until the manager answers.
-    auto deadline = std::chrono::steady_clock::now() + 15s;
-    while (manager->systemctl({"show", "-p", "Version"}).exitStatus != 0) {
-        if (std::chrono::steady_clock::now() > deadline || manager->manager_->waitForExit(0ms)) {
-            failure = "the user manager did not answer";
-            return nullptr;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
+    failure = "the user manager did not answer";
+    if (!waitForListener(manager->runtime_.path() / "systemd/private", 15s))
+        return nullptr;
     return manager;
 }
 
@@ -90,22 +76,13 @@ PrivateUserManager::~PrivateUserManager() {
     if (manager_)
         manager_->terminate(15s);
     std::error_code error;
-    if (!home_.empty()) {
-        removeCgroupTree(cgroups / home_.filename());
-        for (const auto& hierarchy : fs::directory_iterator(cgroups, error))
-            removeCgroupTree(hierarchy.path() / home_.filename());
-    }
+    for (const fs::path& hierarchy : hierarchies)
+        if (!home_.empty())
+            removeCgroupTree(hierarchy / home_.filename());
     fs::remove_all(home_, error);
 }
 
 ChildResult PrivateUserManager::systemctl(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), {systemctlPath, "--user"});
     return runChild(systemctlPath, arguments);
-}
-
-std::string PrivateUserManager::property(const std::string& unit, const std::string& name) {
-    std::string value = systemctl({"show", "-p", name, "--value", unit}).out;
-    while (!value.empty() && value.back() == '\n')
-        value.pop_back();
-    return value;
 }

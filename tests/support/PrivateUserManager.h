@@ -4,21 +4,16 @@
 
 #include <memory>
 
-// A systemd user manager of our own, with its own home, configuration, runtime folder
-// and cgroup, so that it touches neither a person's session nor another test's manager.
-// Its runtime folder and configuration become this process's XDG_RUNTIME_DIR and
-// XDG_CONFIG_HOME. Needs root where the machine did not boot with systemd.
+// A systemd user manager with its own home, runtime folder (this process's XDG_RUNTIME_DIR),
+// configuration (XDG_CONFIG_HOME) and cgroup: needs root where systemd did not boot.
 class PrivateUserManager {
   public:
-    // The manager, answering, with no units of ours; nothing, with the reason in
-    // `failure`, when a step fails.
+    // The manager, answering; or nothing, with the reason in `failure`.
     static std::unique_ptr<PrivateUserManager> start(std::string& failure);
-    // The manager stops its units, the agent included, before it ends.
+    // Stops the manager, which stops its units first.
     ~PrivateUserManager();
 
     ChildResult systemctl(std::vector<std::string> arguments);
-    std::string property(const std::string& unit, const std::string& name);
-    const std::filesystem::path& home() const { return home_; }
     std::filesystem::path unitFolder() const { return home_ / "config/systemd/user"; }
 
   private:

@@ -1,33 +1,42 @@
 #pragma once
 
 #include "App/PluginManager.h"
-#include "ManualMainActor.h"
 
-#include <deque>
+#include <map>
 #include <memory>
-#include <string>
-#include <vector>
 
-// A real manager on a scripted platform: the registration reads `statuses` in turn (the
-// last one repeating), unregistering reports `unregisters` (or never answers), and every
-// fetch waits until the scene answers it.
-class Scene {
-  public:
-    explicit Scene(std::vector<ServiceStatus> statuses, std::optional<bool> unregisters = true);
-    // Answers the oldest waiting fetch, then lets the minimum refresh time pass.
-    void answer(FetchResult result);
+// The main actor played by hand, on virtual time: nothing runs until the test lets it.
+struct ManualMainActor final : MainActor {
+    void post(std::function<void()> work) override { postAt(clock, std::move(work)); }
+    void postAt(ContinuousInstant deadline, std::function<void()> work) override {
+        due.emplace(deadline, std::move(work)); // after any with the same deadline
+    }
+    ContinuousInstant now() const override { return clock; }
+    void advance(std::chrono::nanoseconds step = {});
 
+    ContinuousInstant clock{};
+    std::multimap<ContinuousInstant, std::function<void()>> due;
+};
+
+// A real manager on a scripted platform: registering sets `status` to `registersAs` (or
+// fails); removals and fetches wait until the test completes them.
+struct Scene {
+    explicit Scene(ServiceStatus initial);
+    // Answers the next fetch, then lets `then` pass (by default, the refresh).
+    void answer(FetchResult result, std::chrono::nanoseconds then = std::chrono::milliseconds(200));
+    // Completes the removal under way; the service manager reports `after` from then on.
+    void remove(bool succeeded, ServiceStatus after);
+
+    ServiceStatus status;
+    std::optional<ServiceStatus> registersAs = ServiceStatus::enabled;
+    std::function<void(bool)> removal;
     ManualMainActor actor;
-    std::deque<SensorServiceClient::Completion> waitingFetches;
-    int fetches = 0;
+    std::vector<SensorServiceClient::Completion> fetches; // started so far
+    std::size_t answered = 0;
+    std::chrono::duration<double> timeout{};
     std::shared_ptr<PluginManager> manager;
 };
 
-// Plausible readings, rounding included: 42.4% GPU, 57.5 and 49.6 °C, fans at 1199.5
-// and 1350.2 RPM.
-SensorSnapshot typicalSnapshot();
-
-// A state of the window, reached through the manager's own operations: "not-installed",
-// "requires-approval", "installed", "all-absent", "refreshing", "uninstalling" or
-// "removed-with-failure".
+// A state reached through the manager's own operations: "not-installed", "requires-approval",
+// "installed", "all-absent", "refreshing", "uninstalling" or "removed-with-failure".
 std::unique_ptr<Scene> makeScene(const std::string& name);

@@ -1,89 +1,41 @@
+#include "App/ReplyDecoding.h"
 #include "App/SensorServiceClient.h"
 #include "Shared/SnapshotJSON.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
-#include <algorithm>
-#include <latch>
-#include <limits>
-#include <mutex>
-#include <thread>
+#include <cmath>
 
 using namespace std::chrono_literals;
-using Log = std::vector<std::string>;
+using nlohmann::json;
+using enum ClientError;
 
 namespace {
 
-const SensorSnapshot ordinary = [] {
-    SensorSnapshot snapshot;
-    snapshot.processorName = "Apple M1";
-    return snapshot;
-}();
-
 std::string describe(const FetchResult& result) {
     if (auto* snapshot = std::get_if<SensorSnapshot>(&result))
-        return *snapshot == ordinary ? "the snapshot" : "another snapshot";
+        return "snapshot of " + snapshot->processorName.value_or("?");
     if (auto* error = std::get_if<ConnectionError>(&result))
         return std::to_string(error->code) + " " + error->description;
     return std::string(description(std::get<ClientError>(result)));
 }
-std::string said(ClientError error) {
-    return std::string(description(error));
-}
 
-// The ways a fetch may end, in the order FetchWorld::events() gives them.
-enum Event : std::size_t { interruption, invalidation, proxyError, reply, expiry };
-
-// Everything around one fetch: the far side of its connection, which keeps the handlers
-// the client gives it and plays agent and transport; its time-out queue; its caller.
-// Handlers run outside the lock, as on a real connection, from any thread.
+// One fetch's surroundings: the far side of its connection, its time-out queue, its caller.
 struct FetchWorld final : DelayedWorkQueue, SensorServiceProxy {
-    std::mutex mutex;
-    Log delivered;
+    std::vector<std::string> delivered;
     int invalidations = 0;
-    bool offersProxy = true;
     std::function<void()> onInterruption, onInvalidation, timeOut;
     std::function<void(const ConnectionError&)> onProxyError;
     std::function<void(ReplyBytes)> replyTo;
     std::chrono::nanoseconds delay{};
 
-    template <typename T> T copy(const T& field) {
-        std::lock_guard held(mutex);
-        return field;
-    }
-    template <typename T> void keep(T& field, T value) {
-        std::lock_guard held(mutex);
-        field = std::move(value);
-    }
     void runAfter(std::chrono::nanoseconds after, std::function<void()> work) override {
-        keep(delay, after);
-        keep(timeOut, std::move(work));
+        delay = after;
+        timeOut = std::move(work);
     }
     void fetchSnapshotWithReply(std::function<void(ReplyBytes)> reply) override {
-        keep(replyTo, std::move(reply));
-    }
-    // Runs the time-out once, as the queue would, and lets it go.
-    void expire() {
-        std::unique_lock held(mutex);
-        auto due = std::exchange(timeOut, nullptr);
-        held.unlock();
-        if (due)
-            due();
-    }
-    // Every way the fetch may end, taken now: a real connection may already be running
-    // any of them when another event ends the fetch.
-    std::vector<std::function<void()>> events(ReplyBytes data = encodeCompact(ordinary)) {
-        std::lock_guard held(mutex);
-        return {[f = onInterruption] { f(); }, [f = onInvalidation] { f(); },
-                [f = onProxyError] {
-                    f({54, "Connection reset by peer"});
-                },
-                [f = replyTo, data] { f(data); }, [this] { expire(); }};
-    }
-    // Whether the client let go of everything it gave the connection.
-    bool isReleased() {
-        std::lock_guard held(mutex);
-        return !onInterruption && !onInvalidation && !onProxyError && !replyTo && !timeOut;
+        replyTo = std::move(reply);
     }
 };
 
@@ -91,114 +43,121 @@ struct FakeConnection final : ServiceConnection {
     explicit FakeConnection(FetchWorld& world) : w(world) {}
     void setCodeSigningRequirement(std::string) override {}
     void setInterruptionHandler(std::function<void()> handler) override {
-        w.keep(w.onInterruption, std::move(handler));
+        w.onInterruption = std::move(handler);
     }
     void setInvalidationHandler(std::function<void()> handler) override {
-        w.keep(w.onInvalidation, std::move(handler));
+        w.onInvalidation = std::move(handler);
     }
     void resume() override {}
     std::shared_ptr<SensorServiceProxy>
     remoteObjectProxy(std::function<void(const ConnectionError&)> errorHandler) override {
-        w.keep(w.onProxyError, std::move(errorHandler));
-        return w.offersProxy ? std::shared_ptr<SensorServiceProxy>(&w, [](auto*) {}) : nullptr;
+        w.onProxyError = std::move(errorHandler);
+        return std::shared_ptr<SensorServiceProxy>(&w, [](auto*) {});
     }
-    // Like a real connection: outstanding calls are dropped, then the invalidation
-    // handler, if one is still set, is told.
+    // As a real one: drops the calls outstanding, then tells the invalidation handler.
     void invalidate() override {
-        std::unique_lock held(w.mutex);
         ++w.invalidations;
         w.onProxyError = nullptr;
         w.replyTo = nullptr;
-        auto handler = w.onInvalidation;
-        held.unlock();
-        if (handler)
+        if (auto handler = w.onInvalidation)
             handler();
     }
     FetchWorld& w;
 };
 
-void fetch(FetchWorld& world, std::chrono::duration<double> timeout = 5s) {
-    SensorServiceClient::fetchSnapshot(
-        timeout,
-        [&world](FetchResult result) {
-            std::lock_guard held(world.mutex);
-            world.delivered.push_back(describe(result));
-        },
-        [&world](std::string_view) -> std::unique_ptr<ServiceConnection> {
-            return std::make_unique<FakeConnection>(world);
-        },
-        world);
+// A plausible reply, every optional reading present, with a JSON merge patch applied.
+json replyWith(const std::string& patch) {
+    json reply = json::parse(R"({"protocolVersion":1,"timestamp":0,"processorName":"Apple M2",
+        "gpu":{"utilizationPercent":40,"rendererPercent":30,"tilerPercent":20},"fanCount":2,
+        "cpuTemperatureCelsius":55,"gpuTemperatureCelsius":50,"pluginVersion":"1","pluginBuild":4,
+        "fans":[{"id":0,"currentRPM":1800,"minimumRPM":1200,"maximumRPM":5600},
+                {"id":1,"currentRPM":1750,"minimumRPM":1200,"maximumRPM":5600}]})");
+    reply.merge_patch(json::parse(patch));
+    return reply;
+}
+
+bool plausible(const json& reply) {
+    return std::holds_alternative<SensorSnapshot>(decodeReply(reply.dump()));
 }
 
 } // namespace
 
+// Also pins the client's error sentences, and the reply's checks in their order.
 TEST(Fetch, FirstEventDecidesAndLaterOnesDeliverNothing) {
+    enum Event { interruption, invalidation, proxyError, reply, expiry };
+    const std::string unavailable = "The sensor service is unavailable.",
+                      invalid = "The sensor service returned invalid data.",
+                      tooLarge = "The sensor service returned too much data.",
+                      fine = replyWith("{}").dump();
     const std::tuple<Event, ReplyBytes, std::string> cases[] = {
-        {interruption, "", said(ClientError::unavailable)},
-        {invalidation, "", said(ClientError::unavailable)},
-        {proxyError, "", "54 Connection reset by peer"},
-        {reply, encodeCompact(ordinary), "the snapshot"},
-        {reply, "", said(ClientError::invalidResponse)},
-        {reply, std::nullopt, said(ClientError::responseTooLarge)}, // refused unread
-        {expiry, "", said(ClientError::timedOut)},
+        {interruption, "", unavailable},
+        {invalidation, "", unavailable},
+        {proxyError, "", "54 reset"},
+        {reply, fine + std::string(65536 - fine.size(), ' '), "snapshot of Apple M2"},
+        {reply, fine + std::string(65537 - fine.size(), ' '), tooLarge},
+        {reply, std::nullopt, tooLarge}, // refused unread
+        {reply, R"({"protocolVersion":2,"timestamp":0})", invalid},
+        {reply, replyWith(R"({"protocolVersion":0,"cpuTemperatureCelsius":150})").dump(),
+         "Corvane and its plugin are not compatible. Update both apps."},
+        {reply, replyWith(R"({"cpuTemperatureCelsius":150})").dump(), invalid},
+        {expiry, "", "The sensor service did not respond."},
     };
     for (const auto& [first, data, expected] : cases) {
-        FetchWorld world;
-        fetch(world);
-        auto events = world.events(data);
+        FetchWorld w;
+        SensorServiceClient::fetchSnapshot(
+            50ms, [&w](FetchResult result) { w.delivered.push_back(describe(result)); },
+            [&w](std::string_view) { return std::make_unique<FakeConnection>(w); }, w);
+        // Every way it may end, taken now: a connection may be running one as another wins.
+        auto failure = [f = w.onProxyError] { f({54, "reset"}); };
+        auto answer = [f = w.replyTo, data] { f(data); };
+        const std::function<void()> events[] = {w.onInterruption, w.onInvalidation, failure, answer,
+                                                w.timeOut};
         events[first]();
-        EXPECT_EQ(world.copy(world.delivered), Log{expected}) << first;
+        EXPECT_EQ(w.delivered, std::vector{expected}) << first;
         for (auto& event : events)
             event();
-        EXPECT_EQ(world.copy(world.delivered).size(), 1u) << first;
-        EXPECT_EQ(world.copy(world.invalidations), 1) << first;
+        EXPECT_EQ(w.delivered.size(), 1u) << first;
+        EXPECT_EQ(w.invalidations, 1) << first;
+        EXPECT_EQ(w.delay, 100ms) << first; // never below a tenth of a second
+        EXPECT_FALSE(w.onInterruption || w.onInvalidation) << first; // else a cycle
     }
 }
 
-TEST(Fetch, UnusableProxyFailsBeforeTheCallReturns) {
-    FetchWorld world;
-    world.offersProxy = false;
-    fetch(world);
-    EXPECT_EQ(world.copy(world.delivered), Log{said(ClientError::unavailable)});
-    world.expire();
-    EXPECT_EQ(world.copy(world.delivered).size(), 1u);
-}
-
-TEST(Fetch, TimeOutIsTheOneAskedForButNeverBelowATenthOfASecond) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double infinity = std::numeric_limits<double>::infinity();
-    // Far beyond any use, and still a deadline the clock can hold.
-    const std::chrono::nanoseconds century = std::chrono::hours(24 * 365 * 100);
-    const std::pair<double, std::chrono::nanoseconds> cases[] = {
-        {5, 5s},      {0.25, 250ms},      {0.05, 100ms},       {0, 100ms},       {-3, 100ms},
-        {nan, 100ms}, {-infinity, 100ms}, {infinity, century}, {1e300, century},
+// Texts by user-perceived characters, builds, fans and readings at their limits.
+TEST(ReplyDecoding, PlausibleAtTheLimitsAndNotBeyond) {
+    std::string name; // 256 characters of two code points each
+    for (int count = 0; count < 256; ++count)
+        name += "e\xCC\x81";
+    const std::pair<std::string, bool> cases[] = {
+        {R"({"gpu":null,"cpuTemperatureCelsius":null,"fanCount":null,"fans":[]})", true},
+        {R"({"processorName":")" + name + R"("})", true},
+        {R"({"processorName":")" + name + R"(a"})", false},
+        {R"({"pluginVersion":""})", false},
+        {R"({"pluginVersion":")" + name.substr(0, 64 * 3) + R"("})", true},
+        {R"({"pluginVersion":")" + std::string(65, '9') + R"("})", false},
+        {R"({"pluginBuild":0})", false},
+        {R"({"pluginBuild":2147483647})", true},
+        {R"({"pluginBuild":2147483648})", false},
+        {R"({"fanCount":9,"fans":[]})", false},
+        {R"({"fanCount":8,"fans":[{"id":7,"currentRPM":0}]})", true},
+        {R"({"fanCount":null,"fans":[{"id":8,"currentRPM":0}]})", false},
+        {R"({"fanCount":null,"fans":[{"id":-1,"currentRPM":0}]})", false},
+        {R"({"fans":[{"id":2,"currentRPM":0}]})", false}, // not below the count
+        {R"({"fans":[{"id":1,"currentRPM":0},{"id":1,"currentRPM":0}]})", false},
     };
-    for (auto [timeout, effective] : cases) {
-        FetchWorld world;
-        fetch(world, std::chrono::duration<double>(timeout));
-        EXPECT_EQ(world.copy(world.delay), effective) << timeout;
-    }
-}
-
-TEST(Fetch, ExactlyOneResultWhicheverEventWinsOnRealThreads) {
-    for (std::size_t round = 0; round < 400; ++round) {
-        FetchWorld world;
-        fetch(world);
-        {
-            auto events = world.events();
-            // Started in another order each round, so that each event gets to win.
-            std::rotate(events.begin(), events.begin() + round % events.size(), events.end());
-            std::latch start(std::ptrdiff_t(events.size()));
-            std::vector<std::jthread> threads;
-            for (const auto& event : events)
-                threads.emplace_back([&] {
-                    start.arrive_and_wait();
-                    event();
-                });
+    for (const auto& [patch, valid] : cases)
+        EXPECT_EQ(plausible(replyWith(patch)), valid) << patch.substr(0, 80);
+    const std::tuple<const char*, double, double> ranges[] = {
+        {"/gpu/utilizationPercent", 0, 100}, {"/gpu/tilerPercent", 0, 100},
+        {"/cpuTemperatureCelsius", 10, 120}, {"/gpuTemperatureCelsius", 10, 120},
+        {"/fans/1/currentRPM", 0, 100000},   {"/fans/1/maximumRPM", 0, 100000},
+    };
+    for (auto [pointer, lowest, highest] : ranges)
+        for (double value :
+             {lowest, highest, std::nextafter(lowest, -1e9), std::nextafter(highest, 1e9)}) {
+            json reply = replyWith("{}");
+            reply[json::json_pointer(pointer)] = value;
+            EXPECT_EQ(plausible(reply), value == lowest || value == highest)
+                << pointer << " " << value;
         }
-        ASSERT_EQ(world.copy(world.delivered).size(), 1u) << "round " << round;
-        EXPECT_EQ(world.copy(world.invalidations), 1) << "round " << round;
-        // Handlers cleared, calls dropped: nothing keeps the call's state alive.
-        EXPECT_TRUE(world.isReleased()) << "round " << round;
-    }
 }
