@@ -2,11 +2,7 @@
 // real library's C signatures, and one device, fully busy.
 #include <cstdlib>
 
-namespace {
-
-int initialisations = 0; // as the real library counts nested inits
-
-} // namespace
+static int initialisations = 0; // as the real library counts nested inits
 
 extern "C" {
 
