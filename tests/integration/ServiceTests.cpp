@@ -82,15 +82,16 @@ class HandStartedAgent : public testing::Test {
 } // namespace
 
 // Calls sent faster than they are answered, the last with the client's writing side
-// already shut, all get their replies, in call order, before the agent closes.
+// already shut, all get their replies, in call order, before the agent closes. The count
+// is no multiple of the calls read at a time, so the end is read with calls unanswered.
 TEST_F(HandStartedAgent, EveryCallIsAnsweredInOrderEvenAfterTheClientStopsWriting) {
     auto client = greetedClient();
     std::jthread writer([&] {
-        for (int i = 0; i < 3000; ++i)
+        for (int i = 0; i < 2999; ++i)
             client->send(request);
         shutdown(client->descriptor(), SHUT_WR);
     });
-    expectSnapshots(*client, 3000);
+    expectSnapshots(*client, 2999);
     expectClosed(*client);
 }
 
