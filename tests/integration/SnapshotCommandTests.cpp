@@ -1,4 +1,3 @@
-// The agent's snapshot command, as a child process.
 #include "Shared/SnapshotJSON.h"
 #include "support/FakeHwmon.h"
 #include "support/ServiceHarness.h"

@@ -24,8 +24,7 @@ std::optional<CodeIdentity> identityOf(const std::string& bytes) {
 
 } // namespace
 
-// The identities the requirements weigh are proven on their own; here, what a file yields.
-// The agent's own, which clients require, is proven where a client fetches from it.
+// What a signed file yields; the agent's own is proven where a client fetches from it.
 TEST(ExecutableIdentity, IsWhatTheVerifiedSignatureAndItsNoteSay) {
     const std::tuple<const char*, std::optional<std::string>, bool> cases[] = {
         {PROBE_PLUGIN_APP_PATH, "R8QZK2MX4T", true},
