@@ -1,5 +1,7 @@
 // The client end of the connection against a service this test plays by hand, with the
-// plugin app's identity, which it requires of the service too.
+// plugin app's identity, which it requires of the service too; and the sensor service
+// client against the agent and the same agent signed under another anchor.
+#include "App/SensorServiceClient.h"
 #include "Platform/ServiceConnection.h"
 #include "Platform/linux/UnixSocket.h"
 #include "Shared/ServiceContract.h"
@@ -8,24 +10,15 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <csignal>
 #include <future>
 #include <mutex>
-#include <poll.h>
 #include <thread>
 
 using namespace std::chrono_literals;
 using Log = std::vector<std::string>;
 
 namespace {
-
-void sendBytes(const FileDescriptor& peer, const std::string& bytes) {
-    send(peer.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
-}
-
-// Greets as the named service, with our credentials.
-void greet(const FileDescriptor& peer, std::string_view name = contract::sensorMachServiceName) {
-    EXPECT_TRUE(sendWithCredentials(peer.get(), *frames::encodeFrame(name)));
-}
 
 class ClientConnection : public testing::Test {
   protected:
@@ -34,14 +27,18 @@ class ClientConnection : public testing::Test {
         ASSERT_EQ(bind(listening.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         ASSERT_EQ(listen(listening.get(), 8), 0);
     }
-    // The client's next connection, as the service sees it.
-    FileDescriptor accepted() {
-        pollfd ready{listening.get(), POLLIN, 0};
-        EXPECT_EQ(poll(&ready, 1, 5000), 1);
-        return FileDescriptor(accept4(listening.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    // The client's next connection, as the service sees it, greeted as `name` with our
+    // credentials, then sent `bytes`; closed at once when no name is given.
+    FileDescriptor accepted(std::string_view name, const std::string& bytes) {
+        FileDescriptor peer(accept4(listening.get(), nullptr, nullptr, SOCK_CLOEXEC));
+        if (!name.empty()) {
+            EXPECT_TRUE(sendWithCredentials(peer.get(), *frames::encodeFrame(name)));
+            send(peer.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        }
+        return peer;
     }
     // Connects and makes `calls` calls.
-    std::unique_ptr<ServiceConnection> connect(int calls = 1) {
+    std::unique_ptr<ServiceConnection> connect(int calls) {
         auto connection = makeServiceConnection(contract::sensorMachServiceName);
         connection->setCodeSigningRequirement(R"(identifier "com.quillmarsh.CorvanePlugin")");
         connection->setInterruptionHandler([this] { add("interrupted"); });
@@ -75,7 +72,7 @@ class ClientConnection : public testing::Test {
     }
 
     RuntimeDirectory runtime;
-    FileDescriptor listening{socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)};
+    FileDescriptor listening{socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)};
     std::mutex mutex;
     std::condition_variable changed;
     Log events;
@@ -86,35 +83,31 @@ class ClientConnection : public testing::Test {
 } // namespace
 
 // A reply longer than a client takes is refused from its header; the stream cannot be
-// followed past it, so the calls after it fail.
+// followed past it, so the calls after it fail. Nothing comes after invalidation.
 TEST_F(ClientConnection, RepliesComeInCallOrderUntilOneIsTooLargeOrTheConnectionInvalid) {
     auto connection = connect(5);
-    FileDescriptor peer = accepted();
-    greet(peer);
     std::string largest(contract::largestReplyBytes, 'x');
-    sendBytes(peer, *frames::encodeFrame("one") + *frames::encodeFrame("") +
-                        *frames::encodeFrame(largest) + frameHeader(largest.size() + 1));
+    FileDescriptor peer =
+        accepted(contract::sensorMachServiceName,
+                 *frames::encodeFrame("one") + *frames::encodeFrame("") +
+                     *frames::encodeFrame(largest) + frameHeader(largest.size() + 1));
     EXPECT_EQ(waitFor(5), (Log{"reply one", "reply ", "reply 65536", "too large",
                                "error " + std::to_string(EMSGSIZE)}));
     call(*connection);
-    peer = accepted();
-    greet(peer);
+    peer = accepted(contract::sensorMachServiceName, "");
     connection->invalidate();
-    sendBytes(peer, *frames::encodeFrame("too late"));
+    send(peer.get(), "\4\0\0\0late", 8, MSG_NOSIGNAL);
     EXPECT_EQ(waitFor(1, 300ms), Log{"invalidated"});
 }
 
+// Closing before its greeting, greeting as another service, not listening at all.
 TEST_F(ClientConnection, RefusedOrAbsentServiceIsNeverHeardAndInvalidates) {
-    // Closing before its greeting, greeting as another service, not listening at all.
     for (std::string_view greeting : {"", "another.service", "none"}) {
         if (greeting == "none")
             listening.reset();
-        auto connection = connect();
-        if (FileDescriptor peer = listening ? accepted() : FileDescriptor();
-            peer && !greeting.empty()) {
-            greet(peer, greeting);
-            sendBytes(peer, *frames::encodeFrame("sensor data"));
-        }
+        auto connection = connect(1);
+        if (listening)
+            accepted(greeting, *frames::encodeFrame("sensor data"));
         EXPECT_EQ(waitFor(1), Log{"invalidated"}) << greeting;
     }
     EXPECT_FALSE(onCallersThread);
@@ -138,5 +131,38 @@ TEST_F(ClientConnection, CallDroppedUnsentMayReleaseItsConnection) {
             [owner = std::move(connection)](ReplyBytes) {});
         owned.invalidate(); // most often before the thread has taken the call
         ASSERT_EQ(released.get_future().wait_for(2s), std::future_status::ready) << round;
+    }
+}
+
+// Only the team's agent is heard. One that never answers runs into the time-out, which the
+// utility queue ends in time even while its thread sleeps until the earlier, longer ones.
+TEST(ClientAgainstAgents, OnlyTheTeamsAgentIsHeardInTime) {
+    const std::tuple<const char*, bool, std::string> cases[] = {
+        // stopped after listening?
+        {AGENT_PATH, false, PLUGIN_VERSION},
+        // Its reply would be taken, were it ever decoded.
+        {AGENT_OF_OTHER_ANCHOR_PATH, false, std::string(description(ClientError::unavailable))},
+        {AGENT_PATH, true, std::string(description(ClientError::timedOut))},
+    };
+    RuntimeDirectory runtime;
+    for (const auto& [program, stopped, expected] : cases) {
+        auto agent = BackgroundProcess::spawn(program);
+        ASSERT_TRUE(waitForListener(runtime.socketPath(), 5s)) << program;
+        if (stopped)
+            kill(agent.pid(), SIGSTOP);
+        const std::chrono::duration<double> timeout = stopped ? 0.3s : 5s;
+        auto delivered = std::make_shared<std::promise<std::string>>();
+        const auto start = std::chrono::steady_clock::now();
+        SensorServiceClient::fetchSnapshot(timeout, [delivered](FetchResult result) {
+            auto* snapshot = std::get_if<SensorSnapshot>(&result);
+            auto* error = std::get_if<ClientError>(&result);
+            delivered->set_value(snapshot ? snapshot->pluginVersion.value_or("?")
+                                 : error  ? std::string(description(*error))
+                                          : "connection error");
+        });
+        auto result = delivered->get_future();
+        ASSERT_EQ(result.wait_for(2s), std::future_status::ready) << program;
+        EXPECT_EQ(result.get(), expected) << program;
+        EXPECT_GE(std::chrono::steady_clock::now() - start, stopped ? timeout : 0s);
     }
 }

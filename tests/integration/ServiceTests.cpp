@@ -1,6 +1,7 @@
-// The agent in service mode, started by hand, with real clients.
-// This test program carries the plugin app's identity, so its own connections are
-// admitted and can speak the frames directly.
+// The agent in service mode, started by hand, with real clients, and the process identity
+// its admission rests on. This program carries the plugin app's identity, so its own
+// connections are admitted.
+#include "Platform/ProcessIdentity.h"
 #include "Shared/ServiceContract.h"
 #include "Shared/SnapshotJSON.h"
 #include "support/ServiceHarness.h"
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <fstream>
 #include <grp.h>
 #include <sys/resource.h>
@@ -19,25 +21,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-const std::string agentPath = AGENT_PATH;
 const std::string request = *frames::encodeFrame(frames::fetchSnapshotMethod);
-
-std::string calls(int count) {
-    std::string all;
-    while (count-- > 0)
-        all += request;
-    return all;
-}
-
-ChildResult fetch(const std::string& client = FETCH_CLIENT_PATH) {
-    return runChild(client, {client});
-}
-
-struct stat statOf(const std::string& path) {
-    struct stat info {};
-    lstat(path.c_str(), &info);
-    return info;
-}
 
 // What the agent may take at most; a sanitizer's own bookkeeping would dwarf it. About
 // 5 MiB of it is libcrypto's code, shared with every other user of it.
@@ -47,7 +31,6 @@ constexpr long memoryCeilingKiB = 1024 * 1024;
 constexpr long memoryCeilingKiB = 12 * 1024;
 #endif
 
-// The agent's memory at its peak so far, in KiB.
 long peakKiB(pid_t pid) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     std::string word;
@@ -65,7 +48,7 @@ class HandStartedAgent : public testing::Test {
             rlimit limit{files, files};
             if (files && setrlimit(RLIMIT_NOFILE, &limit) != 0)
                 return 126;
-            execl(agentPath.c_str(), agentPath.c_str(), nullptr);
+            execl(AGENT_PATH, AGENT_PATH, nullptr);
             return 127;
         }));
         return waitForListener(path, 5s);
@@ -76,7 +59,7 @@ class HandStartedAgent : public testing::Test {
         EXPECT_EQ(client->readFrame(), contract::sensorMachServiceName);
         return client;
     }
-    // Snapshots, oldest first, each taken after the one before.
+    // Snapshots, each taken after the one before.
     void expectSnapshots(RawClient& client, int count) {
         for (double previous = 0; count-- > 0;) {
             auto reply = client.readFrame();
@@ -84,6 +67,11 @@ class HandStartedAgent : public testing::Test {
             ASSERT_TRUE(snapshot && snapshot->timestamp > previous) << count << " left";
             previous = snapshot->timestamp;
         }
+    }
+    // Closed by the agent without a byte more.
+    void expectClosed(RawClient& client) {
+        EXPECT_EQ(client.readFrame(), std::nullopt);
+        EXPECT_TRUE(client.peerClosed());
     }
 
     RuntimeDirectory runtime;
@@ -94,21 +82,22 @@ class HandStartedAgent : public testing::Test {
 } // namespace
 
 // Calls sent faster than they are answered, the last with the client's writing side
-// already shut, all get their replies, in call order, before the agent closes.
+// already shut, all get their replies, in call order, before the agent closes. The count
+// is no multiple of the calls read at a time, so the end is read with calls unanswered.
 TEST_F(HandStartedAgent, EveryCallIsAnsweredInOrderEvenAfterTheClientStopsWriting) {
     auto client = greetedClient();
     std::jthread writer([&] {
-        client->send(calls(3000));
+        for (int i = 0; i < 2999; ++i)
+            client->send(request);
         shutdown(client->descriptor(), SHUT_WR);
     });
-    expectSnapshots(*client, 3000);
-    EXPECT_FALSE(client->readFrame());
-    EXPECT_TRUE(client->peerClosed());
+    expectSnapshots(*client, 2999);
+    expectClosed(*client);
 }
 
 // With few descriptors, clients beyond what it can hold open wait in the backlog.
 TEST_F(HandStartedAgent, ClientsBeyondItsDescriptorsWaitTheirTurn) {
-    agent->kill();
+    agent->kill(); // leaves its socket file behind, for the next to replace
     ASSERT_TRUE(startAgent(40));
     std::vector<std::unique_ptr<RawClient>> clients(100);
     for (auto& client : clients) {
@@ -118,14 +107,16 @@ TEST_F(HandStartedAgent, ClientsBeyondItsDescriptorsWaitTheirTurn) {
     for (auto& client : clients) {
         EXPECT_EQ(client->readFrame(), contract::sensorMachServiceName);
         expectSnapshots(*client, 1);
-        client->close();
+        client.reset();
     }
 }
 
 // However many calls they queue, clients that never read cost the agent little memory,
 // and a flood of connections that close at once does not hold up a waiting call.
 TEST_F(HandStartedAgent, GreedyClientsAndConnectFloodsDoNotStarveOthers) {
-    std::string many = calls(10000);
+    std::string many;
+    for (int i = 0; i < 10000; ++i)
+        many += request;
     std::vector<std::unique_ptr<RawClient>> greedy(24);
     for (auto& client : greedy) {
         client = std::make_unique<RawClient>(path);
@@ -149,32 +140,34 @@ TEST_F(HandStartedAgent, GreedyClientsAndConnectFloodsDoNotStarveOthers) {
     EXPECT_LT(peakKiB(agent->pid()), memoryCeilingKiB);
 }
 
-// Refused before the service sees them, which would greet them: they get no byte.
+// Refused before the service sees them, which would greet them: they get no byte. Which
+// identities pass is proven on the files and processes; here, that the agent checks each
+// connection as it comes.
 TEST_F(HandStartedAgent, IntrudersAreRefusedWithoutAByte) {
-    for (const char* intruder :
-         {FETCH_WITHOUT_IDENTITY_PATH, FETCH_AS_OTHER_APP_PATH, FETCH_OF_OTHER_TEAM_PATH}) {
-        ChildResult run = fetch(intruder);
-        EXPECT_EQ(run.out + run.err, "invalidated\n") << intruder; // "interrupted" once greeted
-    }
     // A copy of this program as another user, let through the folder's and the socket's
     // permissions so that only the agent stands in its way.
     ASSERT_EQ(geteuid(), 0u) << "running a process as another user needs root";
     ASSERT_EQ(chmod(runtime.path().c_str(), 0711), 0);
     ASSERT_EQ(chmod(path.c_str(), 0666), 0);
-    for (uid_t uid : {65534u, geteuid()}) {
-        BackgroundProcess client = BackgroundProcess::fork([&] {
-            if (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0)
-                return 3;
-            RawClient raw(path);
-            return raw.readFrame() ? 1 : raw.peerClosed() ? 0 : 2;
-        });
-        EXPECT_EQ(client.waitForExit(10s), uid == geteuid() ? 1 : 0) << uid;
-    }
+    BackgroundProcess client = BackgroundProcess::fork([&] {
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
+            return 3;
+        RawClient raw(path); // connected (or 2 below), then greeted (1) or closed (0)
+        return raw.readFrame() ? 1 : raw.peerClosed() ? 0 : 2;
+    });
+    EXPECT_EQ(client.waitForExit(10s), 0);
 }
 
-// Each call counts as its writer's: a connection this admitted program made, shared with
-// a program that is not admitted and writes a call on it, is closed without a reply.
-TEST_F(HandStartedAgent, ACallWrittenByAnotherProgramIsRefused) {
+// An unknown call, a frame longer than any call, and a call written by a program that is
+// not admitted (each call counts as its writer's, whoever made the connection) end their
+// connection without a reply, and only theirs. A second agent leaves the live socket alone.
+TEST_F(HandStartedAgent, BadCallsEndOnlyTheirConnection) {
+    for (const std::string& bytes :
+         {*frames::encodeFrame("rm -rf /"), frameHeader(0xFFFFFFFF) + "xyz"}) {
+        auto client = greetedClient();
+        client->send(bytes);
+        expectClosed(*client);
+    }
     auto client = greetedClient();
     BackgroundProcess writer = BackgroundProcess::fork([&] {
         if (dup2(client->descriptor(), 1) != 1)
@@ -184,48 +177,28 @@ TEST_F(HandStartedAgent, ACallWrittenByAnotherProgramIsRefused) {
               nullptr);
         return 91;
     });
-    EXPECT_EQ(client->readFrame(), std::nullopt);
-    EXPECT_TRUE(client->peerClosed());
+    expectClosed(*client);
+    EXPECT_EQ(BackgroundProcess::spawn(AGENT_PATH).waitForExit(5s), 0);
+    greetedClient();
 }
 
-TEST_F(HandStartedAgent, MisbehavingClientsDoNotDisturbOthers) {
-    for (const std::string& bytes :
-         {*frames::encodeFrame("rm -rf /"), frameHeader(1000) + "longer than any call",
-          frameHeader(0xFFFFFFFF) + "xyz"}) {
-        auto client = greetedClient();
-        client->send(bytes);
-        while (client->readFrame()) {
-        }
-        EXPECT_TRUE(client->peerClosed()) << bytes;
+// Which identities pass is proven on the files; here, that a process has its file's, only
+// while it lives, and only for this user.
+TEST(ProcessIdentity, IsThatOfTheFileRunAndOnlyThisUsersLiveProcessesPassTheCheck) {
+    const std::string& requirement = contract::agentRequirement();
+    // A copy removed once running: the identity is read from the file run, not its path.
+    const std::string copy = testing::TempDir() + "removed-" + std::to_string(getpid());
+    std::filesystem::copy_file(PROBE_PLUGIN_APP_PATH, copy);
+    for (auto [path, admitted] :
+         {std::pair(copy.c_str(), true), std::pair(PROBE_WITHOUT_IDENTITY_PATH, false)}) {
+        auto program = BackgroundProcess::spawn(path); // returns once the program runs
+        std::filesystem::remove(copy);
+        const pid_t pid = program.pid();
+        auto file = admitted ? codeIdentityOfExecutable(PROBE_PLUGIN_APP_PATH) : std::nullopt;
+        EXPECT_EQ(codeIdentityOfProcess(pid), file) << path;
+        EXPECT_EQ(checkPeer(pid, geteuid(), requirement) == PeerCheck::satisfied, admitted) << path;
+        EXPECT_EQ(checkPeer(pid, geteuid() + 1, requirement), PeerCheck::refused) << path;
+        program.kill();
+        EXPECT_EQ(checkPeer(pid, geteuid(), requirement), PeerCheck::refused) << path;
     }
-    RawClient halfway(path), gone(path);
-    halfway.send(request.substr(0, 7));
-    gone.send(request);
-    halfway.close();
-    gone.close();
-    auto silent = greetedClient();
-    ChildResult run = fetch();
-    EXPECT_EQ(run.exitStatus, 0) << run.err;
-}
-
-TEST_F(HandStartedAgent, OnlyAStaleSocketIsReplaced) {
-    // A second agent leaves the live socket alone; with nothing to listen on, it ends.
-    ino_t live = statOf(path).st_ino;
-    EXPECT_EQ(BackgroundProcess::spawn(agentPath).waitForExit(5s), 0);
-    EXPECT_EQ(statOf(path).st_ino, live);
-
-    agent->kill(); // leaves its socket file behind
-    EXPECT_EQ(fetch().err, "invalidated\n");
-    ASSERT_TRUE(startAgent());
-    EXPECT_EQ(statOf(path).st_mode & 0777, 0600u);
-    EXPECT_EQ(fetch().exitStatus, 0);
-
-    // Nor is a file of another kind replaced; without a runtime folder there is no path.
-    agent->kill();
-    unlink(path.c_str());
-    std::ofstream(path) << "not a socket";
-    EXPECT_EQ(BackgroundProcess::spawn(agentPath).waitForExit(5s), 0);
-    EXPECT_TRUE(S_ISREG(statOf(path).st_mode));
-    unsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(BackgroundProcess::spawn(agentPath).waitForExit(5s), 0);
 }

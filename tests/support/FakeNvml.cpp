@@ -1,12 +1,8 @@
 // Stands in for NVIDIA's management library: the functions the agent resolves, with the
-// real library's C signatures, and one device as busy as FAKE_NVML_GPU_PERCENT says.
+// real library's C signatures, and one device, fully busy.
 #include <cstdlib>
 
-namespace {
-
-int initialisations = 0; // as the real library counts nested inits
-
-} // namespace
+static int initialisations = 0; // as the real library counts nested inits
 
 extern "C" {
 
@@ -37,8 +33,7 @@ int nvmlDeviceGetHandleByIndex_v2(unsigned int, void** device) {
 }
 
 int nvmlDeviceGetUtilizationRates(void*, unsigned int utilization[2]) {
-    const char* percent = std::getenv("FAKE_NVML_GPU_PERCENT");
-    utilization[0] = percent ? unsigned(std::atoi(percent)) : 0; // gpu, then memory
+    utilization[0] = 100; // gpu, then memory
     return 0;
 }
 }

@@ -1,6 +1,5 @@
 // Fetches one snapshot from the sensor service and prints its JSON on standard output,
 // or the reason it failed on standard error (exit status 1; 2 without a usable proxy).
-//   corvane-fetch [timeout-seconds]     (default 10)
 #include "Platform/ServiceConnection.h"
 #include "Shared/ServiceContract.h"
 #include "Shared/SnapshotJSON.h"
@@ -8,11 +7,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <future>
 
-int main(int argc, char** argv) {
-    double timeout = argc > 1 ? std::atof(argv[1]) : 10.0;
+int main() {
     // The first outcome counts: a reply, or the handler that reports why none came.
     std::promise<std::pair<bool, std::string>> outcome;
     std::atomic<bool> decided = false;
@@ -35,7 +32,7 @@ int main(int argc, char** argv) {
         finish(ok, ok ? *data : "undecodable reply");
     });
     auto result = outcome.get_future();
-    if (result.wait_for(std::chrono::duration<double>(timeout)) != std::future_status::ready)
+    if (result.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
         finish(false, "timed out");
     auto [ok, text] = result.get();
     connection.reset(); // silences its handlers

@@ -122,7 +122,7 @@ ChildResult runChild(const std::string& program, const std::vector<std::string>&
         close(fd);
         return text;
     };
-    return {contents(out), contents(err), status.value_or(-1), !status};
+    return {contents(out), contents(err), status.value_or(-1)};
 }
 
 bool waitForListener(const std::string& path, std::chrono::milliseconds limit) {

@@ -61,8 +61,7 @@ class BackgroundProcess {
 struct ChildResult {
     std::string out;
     std::string err;
-    int exitStatus = -1; // -1 when it did not exit normally
-    bool timedOut = false;
+    int exitStatus = -1; // -1 when it did not exit normally, or not within its limit
 };
 
 // Runs program with argv[0] = arguments[0]; a child still running after `limit` is killed.
@@ -88,7 +87,6 @@ class RawClient {
     std::optional<std::string> readFrame(std::chrono::milliseconds limit = std::chrono::seconds(5));
     // Whether the peer has closed, as the last read found.
     bool peerClosed() const { return peerClosed_; }
-    void close() { fd_.reset(); }
 
   private:
     FileDescriptor fd_;

@@ -17,7 +17,6 @@ TEST(GPUUtilization, BusiestCountingValueOfEachStatisticClampedToPercent) {
             {{{{{device, "55"}, {activity, 12.0}}}}, GPUReading{12, {}, {}}},
             {{{{{device, NAN}, {activity, 12.0}}}}, GPUReading{12, {}, {}}},
             {{{{{renderer, 40.0}, {tiler, 30.0}}}}, std::nullopt},
-            {{{{{device, 55.0}}, {{device, 10.0}}}}, GPUReading{55, {}, {}}},
             {{{{{device, 80.0}, {renderer, 10.0}, {tiler, INFINITY}},
                {{device, 20.0}, {renderer, 60.0}, {tiler, "9"}},
                {{activity, 90.0}, {tiler, 25.5}}}},

@@ -26,13 +26,6 @@ void expectReadings(SMCReader& reader, const std::string& expected) {
 
 } // namespace
 
-TEST(HwmonSmc, WithoutANamedChipThereIsNoSmc) {
-    FakeHwmon tree;
-    EXPECT_EQ(openOn(tree), nullptr);
-    tree.addChip(0, "virtual/thermal/thermal_zone0", {"temp1_input=40000"});
-    EXPECT_EQ(openOn(tree), nullptr);
-}
-
 // applesmc's labels are keys and win over stand-ins; other chips stand in, in chip order,
 // for the package, cores, GPU and the first 8 fans (more would be no fan count at all).
 TEST(HwmonSmc, ApplesmcKeysThenStandInsFromOtherChipsInChipOrder) {

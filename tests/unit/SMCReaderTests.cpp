@@ -23,7 +23,6 @@ TEST(SMCReader, DecodesByExactTypeAndTakesZeroOnlyForFanCountAndSpeeds) {
         {"TEST", "ui8 ", Bytes(32, 9), 9.0},
         {"TEST", "ui8 ", Bytes(33, 9), none},
         {"F0Ac", "fpe2", {0, 0}, 0.0},
-        {"F9Ac", "flt ", {0, 0, 0, 0}, 0.0},
         {"FNum", "ui8 ", {0}, 0.0},
         {"F0Mn", "fpe2", {0, 0}, none},
         {"FxAc", "fpe2", {0, 0}, none},
