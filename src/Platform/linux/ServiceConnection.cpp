@@ -58,7 +58,9 @@ class ConnectionThread {
         event.events = EPOLLIN;
         event.data.ptr = nullptr;
         epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, wake_.get(), &event);
-        std::thread([this] { run(); }).detach();
+        std::thread worker([this] { run(); });
+        id_ = worker.get_id();
+        worker.detach();
     }
     void run();
     void turn(const std::shared_ptr<Channel>& channel, std::uint32_t events);
@@ -67,6 +69,7 @@ class ConnectionThread {
     FileDescriptor wake_;
     std::mutex mutex_; // guards woken_
     std::vector<std::shared_ptr<Channel>> woken_;
+    std::thread::id id_;
     // The thread alone uses these: every connection it serves, and those waiting for
     // room in the service's backlog.
     std::unordered_map<Channel*, std::shared_ptr<Channel>> served_;
@@ -157,7 +160,8 @@ void ConnectionThread::wake(std::shared_ptr<Channel> channel) {
         first = woken_.empty();
         woken_.push_back(std::move(channel));
     }
-    if (first) {
+    // The thread itself, in a handler, finds it before it next waits.
+    if (first && std::this_thread::get_id() != id_) {
         std::uint64_t one = 1;
         [[maybe_unused]] auto written = write(wake_.get(), &one, sizeof one);
     }
@@ -195,17 +199,21 @@ void ConnectionThread::run() {
             if (found != served_.end())
                 turn(std::shared_ptr<Channel>(found->second), events[at].events);
         }
-        std::vector<std::shared_ptr<Channel>> woken;
         if (woke) {
             std::uint64_t wakes = 0;
             [[maybe_unused]] auto got = read(wake_.get(), &wakes, sizeof wakes);
         }
-        {
-            std::lock_guard lock(mutex_);
-            woken.swap(woken_);
+        for (;;) {
+            std::vector<std::shared_ptr<Channel>> woken;
+            {
+                std::lock_guard lock(mutex_);
+                woken.swap(woken_);
+            }
+            if (woken.empty())
+                break;
+            for (const auto& channel : woken)
+                turn(channel, 0);
         }
-        for (const auto& channel : woken)
-            turn(channel, 0);
     }
 }
 
@@ -233,6 +241,9 @@ void Channel::resume() {
         if (resumed_ || invalidated_)
             return;
         resumed_ = true;
+        // Until a call comes the connection has nothing to do.
+        if (submitted_.empty())
+            return;
     }
     ConnectionThread::shared().wake(shared_from_this());
 }
