@@ -62,9 +62,12 @@ void fetchSnapshot(std::chrono::duration<double> timeout, Completion completion,
     connection.setInvalidationHandler([context] { finish(context, ClientError::unavailable); });
     connection.resume();
 
-    // Never cancelled: once the call has finished it finds the gate closed.
-    timeoutQueue.runAfter(effectiveTimeout(timeout),
-                          [context] { finish(context, ClientError::timedOut); });
+    // Never cancelled, and holding the call only weakly: the connection's handlers keep
+    // it until it finishes, and a finished call is released at once, not at its time-out.
+    timeoutQueue.runAfter(effectiveTimeout(timeout), [weak = std::weak_ptr<FetchContext>(context)] {
+        if (auto context = weak.lock())
+            finish(std::move(context), ClientError::timedOut);
+    });
 
     std::shared_ptr<SensorServiceProxy> proxy = connection.remoteObjectProxy(
         [context](const ConnectionError& error) { finish(context, error); });

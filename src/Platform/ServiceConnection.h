@@ -25,7 +25,8 @@ class SensorServiceProxy {
 };
 
 // The client end of one connection to the sensor service. Handlers and replies run on
-// the connection's own thread, never on the caller's.
+// the one thread that serves every connection of the process, never on the caller's, so
+// they must not wait for another connection.
 class ServiceConnection {
   public:
     virtual ~ServiceConnection() = default;

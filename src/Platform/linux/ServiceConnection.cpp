@@ -5,13 +5,16 @@
 #include "../ProcessIdentity.h"
 #include "UnixSocket.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <deque>
 #include <mutex>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <thread>
 #include <unistd.h>
+#include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -31,11 +34,52 @@ ConnectionError transportError(int code) {
     }
 }
 
-// Everything a connection shares between its owner, its proxies and its own thread.
+class Channel;
+
+// The one thread that serves every client connection of this process: a thread per
+// connection cost more than the rest of a fetch.
+class ConnectionThread {
+  public:
+    static ConnectionThread& shared() {
+        // Never destroyed: connections may still be served while the process exits.
+        static ConnectionThread* thread = new ConnectionThread;
+        return *thread;
+    }
+    // Gives `channel` a turn soon.
+    void wake(std::shared_ptr<Channel> channel);
+    // Watches the connected `fd` for `events` on behalf of `channel`.
+    void watch(int fd, Channel* channel, std::uint32_t events, bool added);
+    void unwatch(int fd) { epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, fd, nullptr); }
+
+  private:
+    ConnectionThread()
+        : epoll_(epoll_create1(EPOLL_CLOEXEC)), wake_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.ptr = nullptr;
+        epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, wake_.get(), &event);
+        std::thread worker([this] { run(); });
+        id_ = worker.get_id();
+        worker.detach();
+    }
+    void run();
+    void turn(const std::shared_ptr<Channel>& channel, std::uint32_t events);
+
+    FileDescriptor epoll_;
+    FileDescriptor wake_;
+    std::mutex mutex_; // guards woken_
+    std::vector<std::shared_ptr<Channel>> woken_;
+    std::thread::id id_;
+    // The thread alone uses these: every connection it serves, and those waiting for
+    // room in the service's backlog.
+    std::unordered_map<Channel*, std::shared_ptr<Channel>> served_;
+    std::vector<std::shared_ptr<Channel>> waitingToConnect_;
+};
+
+// Everything a connection shares between its owner, its proxies and the connection thread.
 class Channel : public std::enable_shared_from_this<Channel> {
   public:
-    explicit Channel(std::string serviceName)
-        : serviceName_(std::move(serviceName)), wake_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    explicit Channel(std::string serviceName) : serviceName_(std::move(serviceName)) {}
 
     void setRequirement(std::string requirement) {
         std::lock_guard lock(mutex_);
@@ -55,9 +99,16 @@ class Channel : public std::enable_shared_from_this<Channel> {
     void submit(Call call);
     void invalidate();
 
+    // What a turn on the connection thread left to wait for.
+    enum class Turn { events, roomInBacklog, ended };
+    Turn turn(std::uint32_t events);
+    // Once, after the turn that ended the connection.
+    void end();
+
   private:
-    void run();
-    bool connectToService();
+    enum class Connect { connected, backlogFull, failed };
+    Connect connectToService();
+    void watchSocket();
     void disconnect();
     void writeRequests();
     // Each false once the connection is invalid.
@@ -70,17 +121,17 @@ class Channel : public std::enable_shared_from_this<Channel> {
         std::lock_guard lock(mutex_);
         return invalidated_;
     }
-    void markInvalidated() {
-        std::lock_guard lock(mutex_);
-        invalidated_ = true;
-    }
     void signal() {
-        std::uint64_t one = 1;
-        [[maybe_unused]] auto written = write(wake_.get(), &one, sizeof one);
+        bool resumed = false;
+        {
+            std::lock_guard lock(mutex_);
+            resumed = resumed_;
+        }
+        if (resumed)
+            ConnectionThread::shared().wake(shared_from_this());
     }
 
     const std::string serviceName_;
-    FileDescriptor wake_;
 
     std::mutex mutex_; // guards the fields below
     std::string requirement_;
@@ -90,14 +141,99 @@ class Channel : public std::enable_shared_from_this<Channel> {
     bool resumed_ = false;
     bool invalidated_ = false;
 
-    // The connection's thread alone uses these.
+    // The connection thread alone uses these.
     FileDescriptor socket_;
+    std::uint32_t watched_ = 0; // the socket's events watched, none before it is added
     frames::FrameReader reader_{contract::largestReplyBytes};
     bool peerVerified_ = false;
-    pid_t agent_ = 0; // the greeting's sender, once verified
+    pid_t agent_ = 0;              // the greeting's sender, once verified
+    std::deque<Call> unconnected_; // taken while there was no connection yet
     std::string unsent_;
     std::deque<Call> inFlight_;
+    bool ended_ = false;
 };
+
+void ConnectionThread::wake(std::shared_ptr<Channel> channel) {
+    bool first = false;
+    {
+        std::lock_guard lock(mutex_);
+        first = woken_.empty();
+        woken_.push_back(std::move(channel));
+    }
+    // The thread itself, in a handler, finds it before it next waits.
+    if (first && std::this_thread::get_id() != id_) {
+        std::uint64_t one = 1;
+        [[maybe_unused]] auto written = write(wake_.get(), &one, sizeof one);
+    }
+}
+
+void ConnectionThread::watch(int fd, Channel* channel, std::uint32_t events, bool added) {
+    epoll_event event{};
+    event.events = events;
+    event.data.ptr = channel;
+    epoll_ctl(epoll_.get(), added ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &event);
+}
+
+void ConnectionThread::run() {
+    constexpr int batch = 64;
+    // How often a connection retries while the service's backlog is full.
+    constexpr int backlogRetryMilliseconds = 2;
+    for (;;) {
+        epoll_event events[batch];
+        int count = epoll_wait(epoll_.get(), events, batch,
+                               waitingToConnect_.empty() ? -1 : backlogRetryMilliseconds);
+        // Each list is taken whole first: a turn may wake channels, or drop the last
+        // reference to one.
+        std::vector<std::shared_ptr<Channel>> retrying;
+        retrying.swap(waitingToConnect_);
+        for (const auto& channel : retrying)
+            turn(channel, 0);
+        bool woke = false;
+        for (int at = 0; at < count; ++at) {
+            if (!events[at].data.ptr) {
+                woke = true;
+                continue;
+            }
+            // Copied: the turn may end the connection and drop it from the map.
+            auto found = served_.find(static_cast<Channel*>(events[at].data.ptr));
+            if (found != served_.end())
+                turn(std::shared_ptr<Channel>(found->second), events[at].events);
+        }
+        if (woke) {
+            std::uint64_t wakes = 0;
+            [[maybe_unused]] auto got = read(wake_.get(), &wakes, sizeof wakes);
+        }
+        for (;;) {
+            std::vector<std::shared_ptr<Channel>> woken;
+            {
+                std::lock_guard lock(mutex_);
+                woken.swap(woken_);
+            }
+            if (woken.empty())
+                break;
+            for (const auto& channel : woken)
+                turn(channel, 0);
+        }
+    }
+}
+
+void ConnectionThread::turn(const std::shared_ptr<Channel>& channel, std::uint32_t events) {
+    switch (channel->turn(events)) {
+    case Channel::Turn::events:
+        served_.try_emplace(channel.get(), channel);
+        break;
+    case Channel::Turn::roomInBacklog:
+        served_.try_emplace(channel.get(), channel);
+        if (std::find(waitingToConnect_.begin(), waitingToConnect_.end(), channel) ==
+            waitingToConnect_.end())
+            waitingToConnect_.push_back(channel);
+        break;
+    case Channel::Turn::ended:
+        served_.erase(channel.get());
+        channel->end();
+        break;
+    }
+}
 
 void Channel::resume() {
     {
@@ -105,8 +241,11 @@ void Channel::resume() {
         if (resumed_ || invalidated_)
             return;
         resumed_ = true;
+        // Until a call comes the connection has nothing to do.
+        if (submitted_.empty())
+            return;
     }
-    std::thread([self = shared_from_this()] { self->run(); }).detach();
+    ConnectionThread::shared().wake(shared_from_this());
 }
 
 void Channel::submit(Call call) {
@@ -127,39 +266,45 @@ void Channel::invalidate() {
     signal();
 }
 
-void Channel::run() {
-    for (;;) {
-        std::deque<Call> calls;
-        {
-            std::lock_guard lock(mutex_);
-            if (invalidated_)
-                break;
-            calls.swap(submitted_);
-        }
-        if (!calls.empty() && !socket_ && !connectToService())
-            break;
-        for (Call& call : calls) {
-            unsent_ += *frames::encodeFrame(frames::fetchSnapshotMethod);
-            inFlight_.push_back(std::move(call));
-        }
-        writeRequests();
-
-        pollfd fds[2] = {{wake_.get(), POLLIN, 0}, {socket_.get(), 0, 0}};
-        if (socket_)
-            fds[1].events = short(POLLIN | (unsent_.empty() ? 0 : POLLOUT));
-        if (poll(fds, socket_ ? 2 : 1, -1) < 0 && errno != EINTR)
-            break;
-        if (fds[0].revents & POLLIN) {
-            std::uint64_t count = 0;
-            [[maybe_unused]] auto got = read(wake_.get(), &count, sizeof count);
-        }
-        if (socket_ && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)) && !readReplies())
-            break;
+Channel::Turn Channel::turn(std::uint32_t events) {
+    {
+        std::lock_guard lock(mutex_);
+        if (invalidated_ || ended_)
+            return Turn::ended;
+        for (Call& call : submitted_)
+            unconnected_.push_back(std::move(call));
+        submitted_.clear();
     }
+    if (!unconnected_.empty() && !socket_) {
+        Connect connected = connectToService();
+        if (connected == Connect::failed)
+            return Turn::ended;
+        if (connected == Connect::backlogFull)
+            return Turn::roomInBacklog;
+    }
+    for (Call& call : unconnected_) {
+        unsent_ += *frames::encodeFrame(frames::fetchSnapshotMethod);
+        inFlight_.push_back(std::move(call));
+    }
+    unconnected_.clear();
+    writeRequests();
+    if (socket_ && (events & (EPOLLIN | EPOLLHUP | EPOLLERR)) && !readReplies())
+        return Turn::ended;
+    watchSocket();
+    return Turn::events;
+}
 
-    markInvalidated();
+void Channel::end() {
+    if (ended_)
+        return;
+    ended_ = true;
+    {
+        std::lock_guard lock(mutex_);
+        invalidated_ = true;
+    }
     disconnect();
     inFlight_.clear();
+    unconnected_.clear();
     // Calls never taken are dropped outside the lock: the last reference to a caller's
     // state, and through it to the connection, may go with them.
     std::deque<Call> dropped;
@@ -174,28 +319,38 @@ void Channel::run() {
         handler();
 }
 
-bool Channel::connectToService() {
+// A full backlog is a busy service, not an absent one: the connection tries again.
+Channel::Connect Channel::connectToService() {
     auto path = serviceSocketPath(serviceName_);
     if (!path)
-        return false;
-    // Blocking, so that connecting waits while the service's backlog is full: a busy
-    // service is not an absent one. Each wait is short, so invalidating still ends it;
-    // once connected, every transfer asks not to wait.
-    FileDescriptor fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    timeval wait{0, 100'000};
+        return Connect::failed;
+    FileDescriptor fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     // Set before connecting, so the greeting already arrives with its sender attached.
-    if (!fd || !enableSenderRecords(fd.get()) ||
-        setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait) != 0)
-        return false;
+    if (!fd || !enableSenderRecords(fd.get()))
+        return Connect::failed;
     sockaddr_un address = *unixAddress(*path);
     while (connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-        if ((errno != EAGAIN && errno != EINTR) || isInvalidated())
-            return false;
+        if (errno == EAGAIN)
+            return Connect::backlogFull;
+        else if (errno != EINTR)
+            return Connect::failed;
     socket_ = std::move(fd);
-    return true;
+    return Connect::connected;
+}
+
+void Channel::watchSocket() {
+    if (!socket_)
+        return;
+    std::uint32_t wanted = unsent_.empty() ? EPOLLIN : EPOLLIN | EPOLLOUT;
+    if (wanted != watched_)
+        ConnectionThread::shared().watch(socket_.get(), this, wanted, watched_ != 0);
+    watched_ = wanted;
 }
 
 void Channel::disconnect() {
+    if (socket_ && watched_ != 0)
+        ConnectionThread::shared().unwatch(socket_.get());
+    watched_ = 0;
     socket_.reset();
     reader_ = frames::FrameReader(contract::largestReplyBytes);
     peerVerified_ = false;
