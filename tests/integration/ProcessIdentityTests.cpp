@@ -34,6 +34,22 @@ TEST(ProcessIdentity, IsThatOfTheFileRunAndOnlyThisUsersLiveProcessesPassTheChec
     }
 }
 
+// As the agent verifies: each program in a child of its own. Fresh copies, so that no
+// verdict already kept answers.
+TEST(ProcessIdentity, IsTheSameVerifiedInAChild) {
+    std::vector<std::pair<std::string, std::optional<CodeIdentity>>> verified;
+    for (const char* path : {PROBE_PLUGIN_APP_PATH, PROBE_STORE_HOST_APP_PATH,
+                             PROBE_OTHER_TEAM_PATH, PROBE_OTHER_ANCHOR_PATH})
+        verified.emplace_back(path, codeIdentityOfExecutable(path));
+    verifySignaturesInChildProcesses();
+    for (const auto& [path, identity] : verified) {
+        const std::string copy = testing::TempDir() + "child-" + std::to_string(getpid());
+        std::filesystem::copy_file(path, copy);
+        EXPECT_EQ(codeIdentityOfExecutable(copy), identity) << path;
+        std::filesystem::remove(copy);
+    }
+}
+
 TEST(ProcessIdentity, IsReadFromTheFileRunEvenAfterItsPathIsGone) {
     const std::string copy = testing::TempDir() + "removed-" + std::to_string(getpid());
     std::filesystem::copy_file(PROBE_PLUGIN_APP_PATH, copy);
