@@ -31,8 +31,8 @@ int runSnapshotCommand(const SnapshotSources& sources, int outputFd) {
     auto encoded = encodePrettySorted(snapshot);
     if (!encoded)
         return 1;
+    encoded->push_back('\n');
     writeAll(outputFd, *encoded);
-    writeAll(outputFd, "\n");
     return 0;
 }
 

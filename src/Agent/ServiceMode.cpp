@@ -1,6 +1,7 @@
 #include "ServiceMode.h"
 
 #include "../Platform/EventLoop.h"
+#include "../Platform/ProcessIdentity.h"
 #include "../Platform/ServiceListener.h"
 #include "../Shared/ServiceContract.h"
 #include "SensorXPCService.h"
@@ -15,6 +16,8 @@ int runServiceMode(const SnapshotSources& sources) {
         new SensorXPCService(sources, monotonicNow, [](int status) { std::exit(status); });
     static auto* listener =
         new ServiceListener(*loop, std::string(contract::sensorMachServiceName));
+    // It lives on one thread, and stays small for the whole of its life.
+    verifySignaturesInChildProcesses();
     listener->setConnectionCodeSigningRequirement(contract::agentRequirement());
     listener->setDelegate(*service);
     listener->resume();

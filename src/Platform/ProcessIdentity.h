@@ -14,6 +14,10 @@
 // verified is not hashed again while it stays unchanged.
 std::optional<CodeIdentity> codeIdentityOfExecutable(const std::filesystem::path& executable);
 
+// From now on signatures are verified each in a child process forked for it, so that a
+// long-running process with a single thread does not carry the crypto library's pages.
+void verifySignaturesInChildProcesses();
+
 // The identity of a running process of this user, from the file it runs.
 std::optional<CodeIdentity> codeIdentityOfProcess(pid_t pid);
 

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <iterator>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 using namespace std::string_view_literals;
 
@@ -59,4 +61,19 @@ TEST(ExecutableIdentity, AnyByteChangedAddedOrCutLosesIt) {
     for (std::size_t length : {signature, trailer, program.size() - 1})
         EXPECT_EQ(identityOf(program.substr(0, length)), std::nullopt) << "cut to " << length;
     EXPECT_EQ(identityOf(program + '\n'), std::nullopt);
+}
+
+// As the agent verifies: each program in a child of its own. Fresh copies, so that no
+// verdict already kept answers.
+TEST(ExecutableIdentity, IsTheSameVerifiedInAChild) {
+    std::vector<std::pair<std::string, std::optional<CodeIdentity>>> verified;
+    for (const char* path : {PROBE_PLUGIN_APP_PATH, PROBE_STORE_HOST_APP_PATH,
+                             PROBE_OTHER_TEAM_PATH, PROBE_OTHER_ANCHOR_PATH}) {
+        std::ifstream file(path, std::ios::binary);
+        verified.emplace_back(std::string(std::istreambuf_iterator<char>(file), {}),
+                              codeIdentityOfExecutable(path));
+    }
+    verifySignaturesInChildProcesses();
+    for (const auto& [program, identity] : verified)
+        EXPECT_EQ(identityOf(program), identity);
 }

@@ -5,9 +5,11 @@
 #include "../../Shared/SigningAnchor.h"
 #include "ElfNotes.h"
 #include "FileDescriptor.h"
+#include "VerifyInChild.h"
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
@@ -95,6 +97,8 @@ std::optional<CodeIdentity> identityOfNotes(const std::vector<ElfNote>& notes) {
     return identitynote::decodePayload(found->payload);
 }
 
+std::atomic<bool> verifiedApart{false};
+
 bool isShortage(int error) {
     return error == EMFILE || error == ENFILE || error == ENOMEM || error == ENOBUFS;
 }
@@ -103,8 +107,8 @@ bool isShortage(int error) {
 // identifier and entitlements from the note in the bytes it signed, which alone are
 // parsed. The file is read, not mapped, so that checking a large program does not swell
 // our memory. A file system in user space could show us other bytes than it runs, so no
-// program from one has an identity.
-std::optional<CodeIdentity> verifiedIdentity(int fd, const struct stat& status) {
+// program from one has an identity. `shortage` is set when no child could verify it.
+std::optional<CodeIdentity> verifiedIdentity(int fd, const struct stat& status, bool& shortage) {
     struct statfs fileSystem {};
     if (fstatfs(fd, &fileSystem) != 0 || fileSystem.f_type == FUSE_SUPER_MAGIC)
         return std::nullopt;
@@ -119,16 +123,19 @@ std::optional<CodeIdentity> verifiedIdentity(int fd, const struct stat& status) 
     std::string signature(*length, '\0');
     if (!readAt(fd, contentSize, signature.data(), signature.size()))
         return std::nullopt;
-    std::uint64_t offset = 0;
-    auto signer = programsignature::verify(
-        [&](char* into, std::size_t wanted) -> long {
-            wanted = std::size_t(std::min<std::uint64_t>(wanted, contentSize - offset));
-            if (wanted > 0 && !readAt(fd, offset, into, wanted))
-                return -1;
-            offset += wanted;
-            return long(wanted);
-        },
-        signature, signingAnchor());
+    auto verify = [&] {
+        std::uint64_t offset = 0;
+        return programsignature::verify(
+            [&](char* into, std::size_t wanted) -> long {
+                wanted = std::size_t(std::min<std::uint64_t>(wanted, contentSize - offset));
+                if (wanted > 0 && !readAt(fd, offset, into, wanted))
+                    return -1;
+                offset += wanted;
+                return long(wanted);
+            },
+            signature, signingAnchor());
+    };
+    auto signer = verifiedApart ? verifyInChild(verify, shortage) : verify();
     auto notes = signer ? readElfNotes(fd, contentSize) : std::nullopt;
     auto identity = notes ? identityOfNotes(*notes) : std::nullopt;
     if (!identity)
@@ -155,8 +162,9 @@ std::optional<CodeIdentity> identityOfExecutable(const std::filesystem::path& ex
     }
     if (fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
         return std::nullopt;
-    auto identity = verifiedIdentity(file.get(), status);
-    verifiedFiles().remember(status, identity);
+    auto identity = verifiedIdentity(file.get(), status, shortage);
+    if (!shortage)
+        verifiedFiles().remember(status, identity);
     return identity;
 }
 
@@ -184,6 +192,10 @@ PeerCheck checkHeldProcess(int pidfd, pid_t pid, uid_t uid, std::string_view req
 }
 
 } // namespace
+
+void verifySignaturesInChildProcesses() {
+    verifiedApart = true;
+}
 
 std::optional<CodeIdentity> codeIdentityOfExecutable(const std::filesystem::path& executable) {
     bool shortage = false;
