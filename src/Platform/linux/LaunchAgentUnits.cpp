@@ -1,11 +1,12 @@
 #include "LaunchAgentUnits.h"
 
+#include "SmallFile.h"
+
 #include <plist/plist.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <system_error>
 
@@ -169,12 +170,13 @@ std::optional<SystemdUnits> systemdUnitsFor(const LaunchAgentDefinition& agent,
 
 std::optional<SystemdUnits> systemdUnitsForBundle(const std::filesystem::path& bundle,
                                                   std::string_view plistName) {
-    std::ifstream file(bundle / "Contents" / "Library" / "LaunchAgents" / plistName,
-                       std::ios::binary);
-    if (!file)
+    // Far beyond any launch agent's list; a larger file is not one.
+    constexpr std::size_t sizeLimit = 1 << 20;
+    auto bytes =
+        readFileStart(bundle / "Contents" / "Library" / "LaunchAgents" / plistName, sizeLimit + 1);
+    if (!bytes || bytes->size() > sizeLimit)
         return std::nullopt;
-    std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    auto agent = parseLaunchAgent(bytes);
+    auto agent = parseLaunchAgent(*bytes);
     if (!agent)
         return std::nullopt;
     return systemdUnitsFor(*agent, bundle);

@@ -2,11 +2,10 @@
 
 #include "../Bundle.h"
 #include "LaunchAgentUnits.h"
+#include "SmallFile.h"
 #include "SystemdManagerBus.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 #include <thread>
 
@@ -30,11 +29,9 @@ bool isMasked(const std::optional<std::string>& state) {
     return state == "masked" || state == "masked-runtime";
 }
 
-std::optional<std::string> fileText(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file)
-        return std::nullopt;
-    return std::string{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+// Whether the file holds exactly `text`; one byte more than it is read at most.
+bool holdsExactly(const fs::path& path, const std::string& text) {
+    return readFileStart(path, text.size() + 1) == text;
 }
 
 // What one registration needs, copied whole so that an unregistration running on its own
@@ -80,8 +77,8 @@ class SystemdAgentService final : public AgentService {
         if (isMasked(state))
             return ServiceStatus::requiresApproval;
         const fs::path& folder = registration_.unitFolder;
-        bool ours = fileText(folder / units->socketUnitName) == units->socketUnit &&
-                    fileText(folder / units->serviceUnitName) == units->serviceUnit;
+        bool ours = holdsExactly(folder / units->socketUnitName, units->socketUnit) &&
+                    holdsExactly(folder / units->serviceUnitName, units->serviceUnit);
         return state == "enabled" && ours ? ServiceStatus::enabled : ServiceStatus::notRegistered;
     }
 
