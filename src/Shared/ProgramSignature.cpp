@@ -1,6 +1,5 @@
 #include "ProgramSignature.h"
 
-#include <charconv>
 #include <climits>
 #include <memory>
 #include <openssl/cms.h>
@@ -144,16 +143,6 @@ std::optional<Signer> verifyOrFail(const ContentReader& content, std::string_vie
 }
 
 } // namespace
-
-std::optional<std::size_t> signatureLength(std::string_view trailer) {
-    if (trailer.size() != trailerBytes || !trailer.ends_with(marker))
-        return std::nullopt;
-    std::size_t length = 0;
-    auto [end, error] = std::from_chars(trailer.data(), trailer.data() + 8, length, 16);
-    if (error != std::errc() || end != trailer.data() + 8 || length == 0)
-        return std::nullopt;
-    return length;
-}
 
 std::optional<Signer> verify(const ContentReader& content, std::string_view signature,
                              std::string_view anchor) {
