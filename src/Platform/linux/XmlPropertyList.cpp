@@ -1,0 +1,259 @@
+#include "XmlPropertyList.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+
+namespace {
+
+// Deeper nesting than any real list; refused so that a hostile file cannot exhaust the stack.
+constexpr int deepestNesting = 64;
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+// The control characters that no XML document may hold, written or referred to.
+bool isForbidden(std::uint32_t code) {
+    return code < 0x20 && code != '\t' && code != '\n' && code != '\r';
+}
+
+// Skips up to and past `end`; false when it never comes.
+bool skipPast(std::string_view& rest, std::string_view end) {
+    auto found = rest.find(end);
+    if (found == std::string_view::npos)
+        return false;
+    rest.remove_prefix(found + end.size());
+    return true;
+}
+
+// A comment, from its "<!--": its text may not hold "--", nor end with "-".
+bool skipComment(std::string_view& rest) {
+    rest.remove_prefix(4);
+    auto end = rest.find("--");
+    if (end == std::string_view::npos || rest.substr(end + 2, 1) != ">")
+        return false;
+    rest.remove_prefix(end + 3);
+    return true;
+}
+
+// Skips white space, comments, processing instructions and a document type without an
+// internal subset (which could declare entities of its own).
+bool skipMisc(std::string_view& rest) {
+    for (;;) {
+        while (!rest.empty() && isSpace(rest.front()))
+            rest.remove_prefix(1);
+        if (rest.starts_with("<?")) {
+            if (!skipPast(rest, "?>"))
+                return false;
+        } else if (rest.starts_with("<!--")) {
+            if (!skipComment(rest))
+                return false;
+        } else if (rest.starts_with("<!DOCTYPE")) {
+            auto end = rest.find('>');
+            if (end == std::string_view::npos || rest.substr(0, end).find('[') != rest.npos)
+                return false;
+            rest.remove_prefix(end + 1);
+        } else {
+            return true;
+        }
+    }
+}
+
+struct Tag {
+    std::string_view name;
+    bool closing = false;
+    bool empty = false; // <name/>
+};
+
+// A start, end or empty-element tag; its attributes are skipped.
+std::optional<Tag> readTag(std::string_view& rest) {
+    if (!rest.starts_with('<'))
+        return std::nullopt;
+    rest.remove_prefix(1);
+    Tag tag;
+    if (rest.starts_with('/')) {
+        tag.closing = true;
+        rest.remove_prefix(1);
+    }
+    auto nameEnd = rest.find_first_of(" \t\r\n/>");
+    if (nameEnd == 0 || nameEnd == std::string_view::npos)
+        return std::nullopt;
+    tag.name = rest.substr(0, nameEnd);
+    rest.remove_prefix(nameEnd);
+    char quote = 0;
+    while (!rest.empty()) {
+        char c = rest.front();
+        rest.remove_prefix(1);
+        if (quote) {
+            quote = c == quote ? 0 : quote;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '>') {
+            return tag;
+        } else if (c == '/' && rest.starts_with('>') && !tag.closing) {
+            rest.remove_prefix(1);
+            tag.empty = true;
+            return tag;
+        } else if (!isSpace(c) && tag.closing) {
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+void appendUtf8(std::string& text, std::uint32_t code) {
+    if (code < 0x80) {
+        text += char(code);
+    } else if (code < 0x800) {
+        text += char(0xC0 | code >> 6);
+        text += char(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        text += char(0xE0 | code >> 12);
+        text += char(0x80 | (code >> 6 & 0x3F));
+        text += char(0x80 | (code & 0x3F));
+    } else {
+        text += char(0xF0 | code >> 18);
+        text += char(0x80 | (code >> 12 & 0x3F));
+        text += char(0x80 | (code >> 6 & 0x3F));
+        text += char(0x80 | (code & 0x3F));
+    }
+}
+
+// One reference after its '&', up to and past its ';'.
+bool appendReference(std::string_view& rest, std::string& text) {
+    auto end = rest.find(';');
+    if (end == std::string_view::npos)
+        return false;
+    std::string_view name = rest.substr(0, end);
+    rest.remove_prefix(end + 1);
+    static constexpr std::pair<std::string_view, char> named[] = {
+        {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"apos", '\''}};
+    for (auto [entity, character] : named)
+        if (name == entity) {
+            text += character;
+            return true;
+        }
+    if (!name.starts_with('#'))
+        return false;
+    name.remove_prefix(1);
+    int base = 10;
+    if (name.starts_with('x')) {
+        base = 16;
+        name.remove_prefix(1);
+    }
+    std::uint32_t code = 0;
+    auto [stop, error] = std::from_chars(name.data(), name.data() + name.size(), code, base);
+    if (name.empty() || error != std::errc() || stop != name.data() + name.size() ||
+        isForbidden(code) || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return false;
+    appendUtf8(text, code);
+    return true;
+}
+
+// The character data of `element` up to and past its end tag.
+std::optional<std::string> readText(std::string_view& rest, std::string_view element) {
+    std::string text;
+    for (;;) {
+        auto stop = rest.find_first_of("<&");
+        if (stop == std::string_view::npos)
+            return std::nullopt;
+        text.append(rest.substr(0, stop));
+        rest.remove_prefix(stop);
+        if (rest.front() == '&') {
+            rest.remove_prefix(1);
+            if (!appendReference(rest, text))
+                return std::nullopt;
+        } else if (rest.starts_with("<![CDATA[")) {
+            rest.remove_prefix(9);
+            auto end = rest.find("]]>");
+            if (end == std::string_view::npos)
+                return std::nullopt;
+            text.append(rest.substr(0, end));
+            rest.remove_prefix(end + 3);
+        } else if (rest.starts_with("<!--")) {
+            if (!skipComment(rest))
+                return std::nullopt;
+        } else {
+            auto tag = readTag(rest);
+            if (!tag || !tag->closing || tag->name != element)
+                return std::nullopt;
+            return text;
+        }
+    }
+}
+
+bool isValue(std::string_view name) {
+    static constexpr std::string_view values[] = {"string", "integer", "real", "true", "false",
+                                                  "date",   "data",    "dict", "array"};
+    return std::find(std::begin(values), std::end(values), name) != std::end(values);
+}
+
+// The rest of a value whose start tag is `open`, up to and past its end tag.
+bool skipValue(std::string_view& rest, const Tag& open, int depth) {
+    if (open.empty)
+        return true;
+    if (open.name != "dict" && open.name != "array")
+        return readText(rest, open.name).has_value();
+    if (depth >= deepestNesting)
+        return false;
+    for (;;) {
+        auto tag = skipMisc(rest) ? readTag(rest) : std::nullopt;
+        if (!tag)
+            return false;
+        if (tag->closing)
+            return tag->name == open.name;
+        bool isKey = open.name == "dict" && tag->name == "key";
+        if (!(isKey || isValue(tag->name)) || !skipValue(rest, *tag, depth + 1))
+            return false;
+    }
+}
+
+std::optional<Tag> nextTag(std::string_view& rest) {
+    return skipMisc(rest) ? readTag(rest) : std::nullopt;
+}
+
+bool isStart(const std::optional<Tag>& tag, std::string_view name) {
+    return tag && !tag->closing && tag->name == name;
+}
+
+bool isEnd(const std::optional<Tag>& tag, std::string_view name) {
+    return tag && tag->closing && tag->name == name;
+}
+
+} // namespace
+
+std::optional<std::map<std::string, std::string>> dictionaryTexts(std::string_view document) {
+    for (char c : document)
+        if (isForbidden(std::uint8_t(c)))
+            return std::nullopt;
+    if (document.starts_with("\xEF\xBB\xBF"))
+        document.remove_prefix(3);
+    auto plist = nextTag(document);
+    auto dict = plist && !plist->empty ? nextTag(document) : std::nullopt;
+    if (!isStart(plist, "plist") || !isStart(dict, "dict"))
+        return std::nullopt;
+    std::map<std::string, std::string> texts;
+    std::optional<Tag> tag = dict->empty ? Tag{"dict", true} : nextTag(document);
+    for (; !isEnd(tag, "dict"); tag = nextTag(document)) {
+        if (!isStart(tag, "key") || tag->empty)
+            return std::nullopt;
+        auto key = readText(document, "key");
+        auto value = key ? nextTag(document) : std::nullopt;
+        if (!value || value->closing)
+            return std::nullopt;
+        // A key given again keeps only its last value.
+        texts.erase(*key);
+        if (value->name == "string") {
+            auto text = value->empty ? std::string() : readText(document, "string");
+            if (!text)
+                return std::nullopt;
+            texts.emplace(std::move(*key), std::move(*text));
+        } else if (!isValue(value->name) || !skipValue(document, *value, 1)) {
+            return std::nullopt;
+        }
+    }
+    if (!isEnd(nextTag(document), "plist") || !skipMisc(document) || !document.empty())
+        return std::nullopt;
+    return texts;
+}

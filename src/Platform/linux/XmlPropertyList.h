@@ -1,0 +1,12 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The text values of a property list in XML whose root is a dictionary: each key whose value
+// is a string, with that string; values of other types are passed over. Nothing when the
+// bytes are not such a list. Read by hand rather than through a library: the agent reads
+// its bundle's information at every start, and loading one costs more than the reading.
+std::optional<std::map<std::string, std::string>> dictionaryTexts(std::string_view document);

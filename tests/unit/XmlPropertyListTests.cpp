@@ -1,0 +1,94 @@
+#include "Platform/linux/XmlPropertyList.h"
+
+#include <gtest/gtest.h>
+#include <plist/plist.h>
+
+namespace {
+
+using Texts = std::map<std::string, std::string>;
+
+std::string plist(const std::string& dictionary) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+           "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+           "<plist version=\"1.0\">\n" +
+           dictionary + "\n</plist>\n";
+}
+
+// What the reference library makes of the same list.
+Texts libraryTexts(const std::string& document) {
+    plist_t root = nullptr;
+    plist_from_memory(document.data(), uint32_t(document.size()), &root);
+    Texts texts;
+    plist_dict_iter iterator = nullptr;
+    plist_dict_new_iter(root, &iterator);
+    for (char* key = nullptr;; free(key)) {
+        plist_t value = nullptr;
+        plist_dict_next_item(root, iterator, &key, &value);
+        if (!key)
+            break;
+        char* text = nullptr;
+        if (plist_get_node_type(value) == PLIST_STRING)
+            plist_get_string_val(value, &text);
+        if (text)
+            texts.emplace(key, text);
+        free(text);
+    }
+    free(iterator);
+    plist_free(root);
+    return texts;
+}
+
+} // namespace
+
+TEST(XmlPropertyList, TextsAgreeWithTheReferenceLibraryAndBrokenListsGiveNothing) {
+    const std::pair<std::string, Texts> read[] = {
+        {plist("<dict>\n\t<key>CFBundleVersion</key>\n\t<string>12</string>\n"
+               "\t<!-- a comment --><key>Count</key><integer>3</integer>\n"
+               "\t<key>On</key><true/><key>List</key><array><string>x</string><dict/></array>\n"
+               "\t<key>Inner</key><dict><key>A</key><string>b</string></dict>\n"
+               "\t<key>Name</key><string xml:space='preserve'> two  words </string>\n</dict>"),
+         {{"CFBundleVersion", "12"}, {"Name", " two  words "}}},
+        {plist("<dict><key>a&amp;b</key><string>&lt;&gt;&quot;&apos;&#233;&#x20AC;&#x1F600;"
+               "<![CDATA[<raw&>]]>x<!-- gone -->y</string></dict>"),
+         {{"a&b", "<>\"'\u00e9\u20ac\U0001F600<raw&>xy"}}},
+        {plist("<dict><key></key><string/><key>k</key><string>first</string>"
+               "<key>k</key><string>last</string><key>gone</key><string>x</string>"
+               "<key>gone</key><integer>1</integer></dict>"),
+         {{"", ""}, {"k", "last"}}},
+        {"\xEF\xBB\xBF<plist><dict/></plist>", {}},
+    };
+    for (const auto& [document, texts] : read) {
+        EXPECT_EQ(dictionaryTexts(document), texts) << document;
+        EXPECT_EQ(libraryTexts(document), texts) << document;
+    }
+
+    const std::string refused[] = {
+        "",
+        "not a list",
+        plist("<array><string>x</string></array>"),
+        plist("<dict><key>k</key><string>x</string>"),
+        plist("<dict><key>k</key><string>x</strin></dict>"),
+        plist("<dict><key>k</key><string>a<b/>c</string></dict>"),
+        plist("<dict><key>k</key><string>&nbsp;</string></dict>"),
+        plist("<dict><key>k</key><string>&#xD800;</string></dict>"),
+        plist("<dict><key>k</key><string>&#1;</string></dict>"),
+        plist("<dict><key>k\x01</key><string>x</string></dict>"),
+        plist("<dict><key>k</key></dict>"),
+        plist("<dict><key/><string>x</string></dict>"),
+        plist("<dict><string>x</string></dict>"),
+        plist("<dict><key>k</key><key>v</key></dict>"),
+        plist("<dict><!-- a -- b --></dict>"),
+        plist("<dict><!---></dict>"),
+        plist("<dict><key>k</key><array><integer>1</integer></dict></array></dict>"),
+        plist("<dict/>") + "<trailing/>",
+        "<!DOCTYPE plist [<!ENTITY e \"x\">]><plist><dict/></plist>",
+    };
+    for (const auto& document : refused)
+        EXPECT_EQ(dictionaryTexts(document), std::nullopt) << document;
+
+    std::string deep;
+    for (int i = 0; i < 100000; ++i)
+        deep += "<array>";
+    EXPECT_EQ(dictionaryTexts(plist("<dict><key>k</key>" + deep + "</dict>")), std::nullopt);
+}
