@@ -59,7 +59,10 @@ PluginVersionInfo versionInfoOf(const std::optional<Bundle>& pluginBundle) {
 
 const PluginVersionInfo& pluginVersionInfo() {
     // A function-local static: the first caller computes it, concurrent callers wait.
-    static const PluginVersionInfo info =
-        versionInfoOf(findPluginBundle(mainBundle(), executablePath()));
+    static const PluginVersionInfo info = [] {
+        auto executable = executablePath();
+        auto main = executable ? bundleOfProgram(*executable) : std::nullopt;
+        return versionInfoOf(findPluginBundle(main, executable));
+    }();
     return info;
 }

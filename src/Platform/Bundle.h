@@ -22,8 +22,11 @@ struct Bundle {
 // Info.plist is missing or unreadable.
 std::optional<Bundle> openBundle(const std::filesystem::path& path);
 
-// The running program's bundle: the "X.app" around Contents/MacOS/<program>, or else
-// the directory that holds the program.
+// The bundle of the program at `executable`: the "X.app" around Contents/MacOS/<program>,
+// or else the directory that holds the program.
+std::optional<Bundle> bundleOfProgram(const std::filesystem::path& executable);
+
+// The running program's bundle.
 std::optional<Bundle> mainBundle();
 
 // The running program's executable file.

@@ -3,43 +3,54 @@
 #include "SmallFile.h"
 #include "XmlPropertyList.h"
 
+#include <climits>
 #include <system_error>
+#include <unistd.h>
 
 namespace {
 
-std::map<std::string, std::string> readTextInfo(const std::filesystem::path& infoPlist) {
+// The information in Contents/Info.plist; nothing when there is no such file to read.
+std::optional<std::map<std::string, std::string>>
+readTextInfo(const std::filesystem::path& bundle) {
     // Far beyond any information dictionary; a larger file is not one.
     constexpr std::size_t sizeLimit = 1 << 20;
-    auto read = readFileStart(infoPlist, sizeLimit + 1);
-    if (!read || read->size() > sizeLimit)
-        return {};
+    auto read = readFileStart(bundle / "Contents" / "Info.plist", sizeLimit + 1);
+    if (!read)
+        return std::nullopt;
+    if (read->size() > sizeLimit)
+        return std::map<std::string, std::string>();
     return dictionaryTexts(*read).value_or(std::map<std::string, std::string>());
 }
 
 } // namespace
 
 std::optional<Bundle> openBundle(const std::filesystem::path& path) {
+    // A file read inside it proves it a directory: no look-up of its own is needed.
+    if (auto info = readTextInfo(path))
+        return Bundle{path, std::move(*info)};
     std::error_code error;
     if (!std::filesystem::is_directory(path, error))
         return std::nullopt;
-    return Bundle{path, readTextInfo(path / "Contents" / "Info.plist")};
+    return Bundle{path, {}};
 }
 
 std::optional<std::filesystem::path> executablePath() {
-    std::error_code error;
-    auto path = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error)
+    char path[PATH_MAX];
+    ssize_t length = ::readlink("/proc/self/exe", path, sizeof path);
+    if (length <= 0 || std::size_t(length) == sizeof path)
         return std::nullopt;
-    return path;
+    return std::filesystem::path(std::string(path, std::size_t(length)));
 }
 
-std::optional<Bundle> mainBundle() {
-    auto executable = executablePath();
-    if (!executable)
-        return std::nullopt;
-    auto macOSDir = executable->parent_path();
+std::optional<Bundle> bundleOfProgram(const std::filesystem::path& executable) {
+    auto macOSDir = executable.parent_path();
     auto contents = macOSDir.parent_path();
     if (macOSDir.filename() == "MacOS" && contents.filename() == "Contents")
         return openBundle(contents.parent_path());
     return openBundle(macOSDir);
+}
+
+std::optional<Bundle> mainBundle() {
+    auto executable = executablePath();
+    return executable ? bundleOfProgram(*executable) : std::nullopt;
 }

@@ -1,11 +1,35 @@
 #include "../KernelSetting.h"
 
-#include "SmallFile.h"
+#include "FileDescriptor.h"
 
 #include <algorithm>
 #include <cstring>
+#include <fcntl.h>
 #include <optional>
 #include <string>
+#include <unistd.h>
+
+namespace {
+
+// The start of /proc/cpuinfo, up to the end of its first "model name" line. Read in small
+// pieces: the kernel writes each processor's part only when a read reaches it, and on a
+// large machine the others cost far more than the one line we want.
+std::string cpuinfoStart() {
+    constexpr std::size_t limit = 16384;
+    std::string text;
+    FileDescriptor file(::open("/proc/cpuinfo", O_RDONLY | O_CLOEXEC));
+    char piece[256];
+    ssize_t count = 0;
+    while (file && text.size() < limit && (count = ::read(file.get(), piece, sizeof piece)) > 0) {
+        text.append(piece, std::size_t(count));
+        auto name = text.find("\nmodel name");
+        if (name != std::string::npos && text.find('\n', name + 1) != std::string::npos)
+            break;
+    }
+    return text;
+}
+
+} // namespace
 
 std::optional<std::string> cpuModelName(std::string_view cpuinfo) {
     while (!cpuinfo.empty()) {
@@ -28,10 +52,8 @@ std::optional<std::string> cpuModelName(std::string_view cpuinfo) {
 int readKernelSetting(const char* name, void* buffer, std::size_t* size) {
     if (!name || !size || std::strcmp(name, "machdep.cpu.brand_string") != 0)
         return -1;
-    // The kernel's answer cannot change while the process runs: read once. The name is
-    // among the first processor's first lines; the rest, long on a large machine, is not.
-    static const std::optional<std::string> value =
-        cpuModelName(readFileStart("/proc/cpuinfo", 16384).value_or(std::string()));
+    // The kernel's answer cannot change while the process runs: read once.
+    static const std::optional<std::string> value = cpuModelName(cpuinfoStart());
     if (!value)
         return -1;
     std::size_t needed = value->size() + 1;

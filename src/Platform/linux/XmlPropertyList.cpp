@@ -76,8 +76,11 @@ std::optional<Tag> readTag(std::string_view& rest) {
         tag.closing = true;
         rest.remove_prefix(1);
     }
-    auto nameEnd = rest.find_first_of(" \t\r\n/>");
-    if (nameEnd == 0 || nameEnd == std::string_view::npos)
+    auto nameEnd =
+        std::size_t(std::find_if(rest.begin(), rest.end(),
+                                 [](char c) { return isSpace(c) || c == '/' || c == '>'; }) -
+                    rest.begin());
+    if (nameEnd == 0 || nameEnd == rest.size())
         return std::nullopt;
     tag.name = rest.substr(0, nameEnd);
     rest.remove_prefix(nameEnd);
@@ -155,8 +158,10 @@ bool appendReference(std::string_view& rest, std::string& text) {
 std::optional<std::string> readText(std::string_view& rest, std::string_view element) {
     std::string text;
     for (;;) {
-        auto stop = rest.find_first_of("<&");
-        if (stop == std::string_view::npos)
+        auto stop = std::size_t(
+            std::find_if(rest.begin(), rest.end(), [](char c) { return c == '<' || c == '&'; }) -
+            rest.begin());
+        if (stop == rest.size())
             return std::nullopt;
         text.append(rest.substr(0, stop));
         rest.remove_prefix(stop);
