@@ -3,6 +3,7 @@
 #include "SmallFile.h"
 #include "XmlPropertyList.h"
 
+#include <algorithm>
 #include <climits>
 #include <system_error>
 #include <unistd.h>
@@ -14,12 +15,21 @@ std::optional<std::map<std::string, std::string>>
 readTextInfo(const std::filesystem::path& bundle) {
     // Far beyond any information dictionary; a larger file is not one.
     constexpr std::size_t sizeLimit = 1 << 20;
-    auto read = readFileStart(bundle / "Contents" / "Info.plist", sizeLimit + 1);
+    auto read = readFileStart(bundle.native() + "/Contents/Info.plist", sizeLimit + 1);
     if (!read)
         return std::nullopt;
     if (read->size() > sizeLimit)
         return std::map<std::string, std::string>();
     return dictionaryTexts(*read).value_or(std::map<std::string, std::string>());
+}
+
+// The folder that holds `path`, worked out on the text: every start pays for the program's
+// path, and the kernel gives it absolute and clean.
+std::string_view folderOf(std::string_view path) {
+    auto slash = path.rfind('/');
+    if (slash == std::string_view::npos)
+        return {};
+    return path.substr(0, std::max<std::size_t>(slash, 1));
 }
 
 } // namespace
@@ -43,11 +53,11 @@ std::optional<std::filesystem::path> executablePath() {
 }
 
 std::optional<Bundle> bundleOfProgram(const std::filesystem::path& executable) {
-    auto macOSDir = executable.parent_path();
-    auto contents = macOSDir.parent_path();
-    if (macOSDir.filename() == "MacOS" && contents.filename() == "Contents")
-        return openBundle(contents.parent_path());
-    return openBundle(macOSDir);
+    std::string_view macOSDir = folderOf(executable.native());
+    std::string_view contents = folderOf(macOSDir);
+    if (macOSDir.ends_with("/MacOS") && contents.ends_with("/Contents"))
+        return openBundle(std::string(folderOf(contents)));
+    return openBundle(std::string(macOSDir));
 }
 
 std::optional<Bundle> mainBundle() {
