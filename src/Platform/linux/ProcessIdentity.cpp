@@ -246,12 +246,14 @@ std::optional<CodeIdentity> codeIdentityOfProcess(pid_t pid) {
     return identityOfExecutable(executableOf(pid).c_str(), shortage);
 }
 
-PeerCheck checkSocketPeer(int socket, std::string_view requirement) {
+PeerCheck checkSocketPeer(int socket, std::string_view requirement, SocketPeer* peer) {
     ucred credentials{};
     socklen_t length = sizeof credentials;
     if (getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0 ||
         length != sizeof credentials || credentials.pid <= 0)
         return PeerCheck::refused;
+    if (peer)
+        *peer = SocketPeer{credentials.pid, credentials.uid};
     int pidfd = -1;
     length = sizeof pidfd;
     if (getsockopt(socket, SOL_SOCKET, SO_PEERPIDFD, &pidfd, &length) != 0) {

@@ -59,12 +59,6 @@ bool isShortage(int error) {
     return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
 
-// A peer that has already hung up without sending a byte: no call to answer.
-bool hasLeftSilently(int fd) {
-    char byte;
-    return recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
-}
-
 std::optional<long> environmentNumber(const char* name) {
     const char* text = std::getenv(name);
     if (!text)
@@ -137,13 +131,21 @@ FileDescriptor boundSocket(const std::string& path) {
     return listening;
 }
 
+// The first bytes of a connection, written by the process that connected before its
+// check: that check, made after they were written, stands for theirs.
+struct CheckedWithPeer {
+    std::size_t bytes = 0;
+    pid_t writer = 0;
+};
+
 class ClientConnection final : public IncomingConnection,
                                public std::enable_shared_from_this<ClientConnection> {
   public:
     ClientConnection(EventLoop& loop, FileDescriptor fd, const std::string& greeting,
-                     const std::string& requirement, std::function<void()> onClosed)
+                     const std::string& requirement, CheckedWithPeer checked,
+                     std::function<void()> onClosed)
         : loop_(loop), fd_(std::move(fd)), greeting_(greeting), requirement_(requirement),
-          onClosed_(std::move(onClosed)) {}
+          checked_(checked), onClosed_(std::move(onClosed)) {}
     ~ClientConnection() override {
         if (fd_)
             loop_.unwatch(fd_.get());
@@ -172,6 +174,7 @@ class ClientConnection final : public IncomingConnection,
     FileDescriptor fd_;
     const std::string& greeting_;
     const std::string& requirement_;
+    CheckedWithPeer checked_; // what is left of them to read
     std::function<void()> onClosed_;
     SensorServiceProtocol* exported_ = nullptr;
     bool resumed_ = false;
@@ -280,12 +283,22 @@ void ClientConnection::readCalls() {
     char buffer[readChunk];
     while (!closed_ && !inputEnded_ && !isSaturated()) {
         std::optional<MessageSender> sender;
-        ssize_t got = receiveWithSender(fd_.get(), buffer, sizeof buffer, sender);
-        if (got > 0 && !writerSatisfies(sender)) {
+        // Bytes checked with the peer are read apart from any that came after them.
+        std::size_t wanted =
+            checked_.bytes > 0 ? std::min(checked_.bytes, sizeof buffer) : sizeof buffer;
+        ssize_t got = receiveWithSender(fd_.get(), buffer, wanted, sender);
+        bool checked = got > 0 && std::size_t(got) <= checked_.bytes && sender &&
+                       sender->pid == checked_.writer;
+        if (got > 0)
+            checked_.bytes = checked ? checked_.bytes - std::size_t(got) : 0;
+        if (got > 0 && !checked && !writerSatisfies(sender)) {
             close();
         } else if (got > 0) {
             reader_.feed(std::string_view(buffer, std::size_t(got)));
             serveBufferedCalls();
+            // A short read took all there was; the loop tells when more comes.
+            if (std::size_t(got) < sizeof buffer)
+                return;
         } else if (got == 0) {
             inputEnded_ = true;
         } else if (errno == EAGAIN) {
@@ -426,27 +439,40 @@ void ServiceListener::Impl::retry() {
 }
 
 bool ServiceListener::Impl::admit(FileDescriptor& fd) {
-    if (hasLeftSilently(fd.get())) {
-        fd.reset();
-        return true;
-    }
     // A connection made before we asked the listening socket for them does not inherit
     // pidfds with each message.
     if (!enableSenderRecords(fd.get())) {
         fd.reset();
         return true;
     }
+    // Looked at before the peer's check, so that the check also stands for the calls the
+    // connecting process wrote before it, as each call's own check would.
+    char waiting[readChunk];
+    std::optional<MessageSender> writer;
+    ssize_t written = peekWithSender(fd.get(), waiting, sizeof waiting, writer);
+    // A peer that has already hung up without sending a byte: no call to answer.
+    if (written == 0) {
+        fd.reset();
+        return true;
+    }
     // Before the delegate hears of it. Without a requirement nobody is admitted.
-    PeerCheck check = checkSocketPeer(fd.get(), requirement);
+    SocketPeer peer;
+    PeerCheck check = checkSocketPeer(fd.get(), requirement, &peer);
     if (check == PeerCheck::undecided)
         return false;
     if (check == PeerCheck::refused) {
         fd.reset();
         return true;
     }
+    // The peer's pidfd, alive after the check, held its pid since it connected: a writer
+    // with that pid before the check was the peer itself.
+    CheckedWithPeer checked;
+    if (written > 0 && writer && writer->pid == peer.pid && writer->uid == peer.uid)
+        checked = {std::size_t(written), peer.pid};
     std::uint64_t number = connectionsMade_++;
-    auto connection = std::make_shared<ClientConnection>(
-        loop_, std::move(fd), greeting_, requirement, [this, number] { connectionClosed(number); });
+    auto connection =
+        std::make_shared<ClientConnection>(loop_, std::move(fd), greeting_, requirement, checked,
+                                           [this, number] { connectionClosed(number); });
     connections_.emplace(number, connection);
     if (!delegate || !delegate->shouldAcceptNewConnection(*connection) || !connection->isResumed())
         connection->close();

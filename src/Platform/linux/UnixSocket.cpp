@@ -50,6 +50,30 @@ bool sendWithCredentials(int fd, std::string_view bytes) {
     return sent == ssize_t(bytes.size());
 }
 
+ssize_t peekWithSender(int fd, char* buffer, std::size_t size,
+                       std::optional<MessageSender>& sender) {
+    // Room for credentials alone: the kernel then makes no pidfd and passes no descriptor.
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+    iovec data{buffer, size};
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t got = recvmsg(fd, &message, MSG_PEEK | MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+    sender.reset();
+    cmsghdr* header = got > 0 ? CMSG_FIRSTHDR(&message) : nullptr;
+    if (header && header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_CREDENTIALS &&
+        header->cmsg_len == CMSG_LEN(sizeof(ucred))) {
+        ucred credentials{};
+        std::memcpy(&credentials, CMSG_DATA(header), sizeof credentials);
+        sender.emplace();
+        sender->pid = credentials.pid;
+        sender->uid = credentials.uid;
+    }
+    return got;
+}
+
 bool enableSenderRecords(int fd) {
     int enable = 1;
     if (setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &enable, sizeof enable) != 0)

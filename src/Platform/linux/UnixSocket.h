@@ -34,6 +34,12 @@ struct MessageSender {
 ssize_t receiveWithSender(int fd, char* buffer, std::size_t size,
                           std::optional<MessageSender>& sender);
 
+// Looks at the bytes waiting first in `fd` without taking them: how many one read would
+// take (up to `size`), and who wrote them, from their credentials alone. 0 when the peer
+// closed without writing; below 0 when nothing waits or on error (errno).
+ssize_t peekWithSender(int fd, char* buffer, std::size_t size,
+                       std::optional<MessageSender>& sender);
+
 // Sends all of `bytes` in one message that carries this process's credentials, which
 // the kernel vouches for. False when not all could be sent at once.
 bool sendWithCredentials(int fd, std::string_view bytes);
