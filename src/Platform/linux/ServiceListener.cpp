@@ -174,7 +174,8 @@ class ClientConnection final : public IncomingConnection,
     FileDescriptor fd_;
     const std::string& greeting_;
     const std::string& requirement_;
-    CheckedWithPeer checked_; // what is left of them to read
+    CheckedWithPeer checked_;    // what is left of them to read
+    bool pidfdsEnabled_ = false; // wanted by the bytes after them
     std::function<void()> onClosed_;
     SensorServiceProtocol* exported_ = nullptr;
     bool resumed_ = false;
@@ -282,16 +283,22 @@ void ClientConnection::serveBufferedCalls() {
 void ClientConnection::readCalls() {
     char buffer[readChunk];
     while (!closed_ && !inputEnded_ && !isSaturated()) {
+        // Bytes checked with the peer are read apart from any that came after them, and
+        // need no pidfd; every later writer is checked with its own.
+        const bool checkedBytes = checked_.bytes > 0;
+        if (!checkedBytes && !pidfdsEnabled_ && !(pidfdsEnabled_ = enableSenderPidfds(fd_.get()))) {
+            close();
+            return;
+        }
         std::optional<MessageSender> sender;
-        // Bytes checked with the peer are read apart from any that came after them.
-        std::size_t wanted =
-            checked_.bytes > 0 ? std::min(checked_.bytes, sizeof buffer) : sizeof buffer;
+        std::size_t wanted = checkedBytes ? std::min(checked_.bytes, sizeof buffer) : sizeof buffer;
         ssize_t got = receiveWithSender(fd_.get(), buffer, wanted, sender);
-        bool checked = got > 0 && std::size_t(got) <= checked_.bytes && sender &&
-                       sender->pid == checked_.writer;
-        if (got > 0)
-            checked_.bytes = checked ? checked_.bytes - std::size_t(got) : 0;
-        if (got > 0 && !checked && !writerSatisfies(sender)) {
+        if (got > 0 && checkedBytes)
+            checked_.bytes -= std::size_t(got); // no more than wanted
+        // Nothing can come before the bytes looked at: they are the checked ones.
+        bool admitted = got > 0 && (checkedBytes ? sender && sender->pid == checked_.writer
+                                                 : writerSatisfies(sender));
+        if (got > 0 && !admitted) {
             close();
         } else if (got > 0) {
             reader_.feed(std::string_view(buffer, std::size_t(got)));
@@ -391,7 +398,8 @@ void ServiceListener::Impl::resume() {
             socket_ = boundSocket(*path);
     }
     // Connections inherit it, so that even calls sent before we accept name their writer.
-    if (!socket_ || !enableSenderRecords(socket_.get()))
+    // Pidfds are asked for on each connection, only where its calls need them.
+    if (!socket_ || !enableSenderCredentials(socket_.get()))
         return;
     // Made now, while descriptors are plentiful: it is wanted when they run short.
     retryTimer_.reset(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
@@ -440,8 +448,8 @@ void ServiceListener::Impl::retry() {
 
 bool ServiceListener::Impl::admit(FileDescriptor& fd) {
     // A connection made before we asked the listening socket for them does not inherit
-    // pidfds with each message.
-    if (!enableSenderRecords(fd.get())) {
+    // credentials with each message.
+    if (!enableSenderCredentials(fd.get())) {
         fd.reset();
         return true;
     }

@@ -74,13 +74,20 @@ ssize_t peekWithSender(int fd, char* buffer, std::size_t size,
     return got;
 }
 
-bool enableSenderRecords(int fd) {
+bool enableSenderCredentials(int fd) {
     int enable = 1;
-    if (setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &enable, sizeof enable) != 0)
-        return false;
+    return setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &enable, sizeof enable) == 0;
+}
+
+bool enableSenderPidfds(int fd) {
+    int enable = 1;
     // An older kernel gives credentials alone; their pid is then held once checked.
     return setsockopt(fd, SOL_SOCKET, SO_PASSPIDFD, &enable, sizeof enable) == 0 ||
            errno == ENOPROTOOPT;
+}
+
+bool enableSenderRecords(int fd) {
+    return enableSenderCredentials(fd) && enableSenderPidfds(fd);
 }
 
 ssize_t receiveWithSender(int fd, char* buffer, std::size_t size,

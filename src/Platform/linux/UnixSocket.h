@@ -19,6 +19,10 @@ std::optional<sockaddr_un> unixAddress(const std::string& path);
 // Asks the kernel to attach to every message `fd` receives its sender's credentials and,
 // where the kernel offers it (Linux 6.5), a pidfd for the sender. False when it cannot.
 bool enableSenderRecords(int fd);
+// The same in two steps. The kernel makes each pidfd as a message is received, from the
+// sender it recorded when the message was sent.
+bool enableSenderCredentials(int fd);
+bool enableSenderPidfds(int fd);
 
 // Who wrote a message, as the kernel recorded it when the message was sent.
 struct MessageSender {
