@@ -33,20 +33,8 @@ std::optional<sockaddr_un> unixAddress(const std::string& path) {
 }
 
 bool sendWithCredentials(int fd, std::string_view bytes) {
-    ucred credentials{getpid(), geteuid(), getegid()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))] = {};
-    iovec data{const_cast<char*>(bytes.data()), bytes.size()};
-    msghdr message{};
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    cmsghdr* header = CMSG_FIRSTHDR(&message);
-    header->cmsg_level = SOL_SOCKET;
-    header->cmsg_type = SCM_CREDENTIALS;
-    header->cmsg_len = CMSG_LEN(sizeof(ucred));
-    std::memcpy(CMSG_DATA(header), &credentials, sizeof credentials);
-    ssize_t sent = sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+    // Spelling them out would only repeat what the kernel records; it checks them anyway.
+    ssize_t sent = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     return sent == ssize_t(bytes.size());
 }
 
