@@ -286,9 +286,12 @@ void ClientConnection::readCalls() {
         // Bytes checked with the peer are read apart from any that came after them, and
         // need no pidfd; every later writer is checked with its own.
         const bool checkedBytes = checked_.bytes > 0;
-        if (!checkedBytes && !pidfdsEnabled_ && !(pidfdsEnabled_ = enableSenderPidfds(fd_.get()))) {
-            close();
-            return;
+        if (!checkedBytes && !pidfdsEnabled_) {
+            pidfdsEnabled_ = enableSenderPidfds(fd_.get());
+            if (!pidfdsEnabled_) {
+                close();
+                return;
+            }
         }
         std::optional<MessageSender> sender;
         std::size_t wanted = checkedBytes ? std::min(checked_.bytes, sizeof buffer) : sizeof buffer;

@@ -33,7 +33,7 @@ std::optional<sockaddr_un> unixAddress(const std::string& path) {
 }
 
 bool sendWithCredentials(int fd, std::string_view bytes) {
-    // Spelling them out would only repeat what the kernel records; it checks them anyway.
+    // Spelled out, they would only repeat what the kernel records with the message.
     ssize_t sent = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     return sent == ssize_t(bytes.size());
 }
