@@ -51,16 +51,20 @@ bool plausibleFans(const SensorSnapshot& snapshot) {
     return true;
 }
 
+// Every character takes at least a byte, so a text no longer in bytes than the limit
+// needs no counting, which costs more than all the other checks together.
+bool longerThan(std::string_view text, std::size_t limit) {
+    return text.size() > limit && graphemeCount(text) > limit;
+}
+
 } // namespace
 
 bool isValid(const SensorSnapshot& snapshot) {
-    if (snapshot.processorName && graphemeCount(*snapshot.processorName) > longestProcessorName)
+    if (snapshot.processorName && longerThan(*snapshot.processorName, longestProcessorName))
         return false;
-    if (snapshot.pluginVersion) {
-        std::size_t length = graphemeCount(*snapshot.pluginVersion);
-        if (length == 0 || length > longestPluginVersion)
-            return false;
-    }
+    if (snapshot.pluginVersion && (snapshot.pluginVersion->empty() ||
+                                   longerThan(*snapshot.pluginVersion, longestPluginVersion)))
+        return false;
     if (snapshot.pluginBuild &&
         (*snapshot.pluginBuild < 1 || *snapshot.pluginBuild > largestPluginBuild))
         return false;

@@ -33,6 +33,7 @@ class EventLoop {
   private:
     struct Watch {
         std::uint64_t id;
+        std::uint32_t interests;
         Handler handler;
     };
     int epoll_;

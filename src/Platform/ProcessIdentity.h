@@ -25,11 +25,18 @@ std::optional<CodeIdentity> codeIdentityOfProcess(pid_t pid);
 // descriptors or memory: that says nothing about the peer, so it is to be tried again.
 enum class PeerCheck { satisfied, refused, undecided };
 
+// Who connected to a socket, as the kernel recorded it.
+struct SocketPeer {
+    pid_t pid = 0;
+    uid_t uid = 0;
+};
+
 // Whether the process at the other end of the connected Unix socket `socket` runs as this
 // user (the kernel's record of who connected) and runs a program whose identity satisfies
 // `requirement`. The process is held by a pidfd taken from the socket, so a process that
 // has ended, and any later process given its pid, is refused.
-PeerCheck checkSocketPeer(int socket, std::string_view requirement);
+// `peer`, where given, is set to who connected.
+PeerCheck checkSocketPeer(int socket, std::string_view requirement, SocketPeer* peer = nullptr);
 
 // The same for a process that the kernel named by `pid` and `uid` (for example in
 // SCM_CREDENTIALS), held by `pidfd` where the kernel gave one with them (SCM_PIDFD): then

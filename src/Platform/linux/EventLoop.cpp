@@ -38,18 +38,20 @@ void EventLoop::watch(int fd, std::uint32_t interests, Handler handler) {
     event.data.u64 = id;
     if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0)
         return;
-    watches_[fd] = Watch{id, std::move(handler)};
+    watches_[fd] = Watch{id, interests, std::move(handler)};
     fdOfId_[id] = fd;
 }
 
 void EventLoop::setInterests(int fd, std::uint32_t interests) {
     auto found = watches_.find(fd);
-    if (found == watches_.end())
+    // Most calls leave the interests as they were: no system call for those.
+    if (found == watches_.end() || found->second.interests == interests)
         return;
     epoll_event event{};
     event.events = epollEvents(interests);
     event.data.u64 = found->second.id;
-    epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &event);
+    if (epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &event) == 0)
+        found->second.interests = interests;
 }
 
 void EventLoop::unwatch(int fd) {

@@ -54,7 +54,24 @@ class VerifiedFiles {
         auto found = verdicts_.find(version);
         if (found == verdicts_.end())
             return std::nullopt;
-        return found->second;
+        return found->second.identity;
+    }
+
+    // Whether the file's identity satisfies `requirement`, for a version verified before.
+    // An identity cannot change, so neither can the answer: it is kept with the verdict.
+    std::optional<bool> satisfies(const FileVersion& version, std::string_view requirement) {
+        std::lock_guard lock(mutex_);
+        auto found = verdicts_.find(version);
+        if (found == verdicts_.end())
+            return std::nullopt;
+        Verdict& verdict = found->second;
+        auto known = verdict.answers.find(requirement);
+        if (known != verdict.answers.end())
+            return known->second;
+        bool answer = verdict.identity && ::satisfies(*verdict.identity, requirement);
+        if (verdict.answers.size() < largestAnswerCount)
+            verdict.answers.emplace(requirement, answer);
+        return answer;
     }
 
     // A file changed within the last seconds could change again within the same tick of
@@ -67,15 +84,21 @@ class VerifiedFiles {
         std::lock_guard lock(mutex_);
         if (verdicts_.size() >= largestCount)
             verdicts_.clear();
-        verdicts_.insert_or_assign(versionOf(status), identity);
+        verdicts_.insert_or_assign(versionOf(status), Verdict{identity, {}});
     }
 
   private:
     static constexpr std::int64_t settledSeconds = 3; // above the coarsest (FAT's 2 s)
     static constexpr std::size_t largestCount = 256;
+    static constexpr std::size_t largestAnswerCount = 8;
+
+    struct Verdict {
+        std::optional<CodeIdentity> identity;
+        std::map<std::string, bool, std::less<>> answers; // by requirement text
+    };
 
     std::mutex mutex_;
-    std::map<FileVersion, std::optional<CodeIdentity>> verdicts_;
+    std::map<FileVersion, Verdict> verdicts_;
 };
 
 VerifiedFiles& verifiedFiles() {
@@ -146,20 +169,16 @@ std::optional<CodeIdentity> verifiedIdentity(int fd, const struct stat& status, 
     return identity;
 }
 
-// The identity of the program at `executable`; `shortage` is set when the check ran
-// short of descriptors, and then says nothing.
-std::optional<CodeIdentity> identityOfExecutable(const std::filesystem::path& executable,
-                                                 bool& shortage) {
-    struct stat status {};
-    if (stat(executable.c_str(), &status) == 0)
-        if (auto known = verifiedFiles().find(versionOf(status)))
-            return *known;
+// The identity of the program at `executable`, verified now; `shortage` is set when the
+// check ran short of descriptors, and then says nothing.
+std::optional<CodeIdentity> verifiedIdentityOfFile(const char* executable, bool& shortage) {
     // Non-blocking, so that a FIFO in place of a program cannot stall the caller.
-    FileDescriptor file(open(executable.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    FileDescriptor file(open(executable, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!file) {
         shortage = isShortage(errno);
         return std::nullopt;
     }
+    struct stat status {};
     if (fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
         return std::nullopt;
     auto identity = verifiedIdentity(file.get(), status, shortage);
@@ -168,9 +187,29 @@ std::optional<CodeIdentity> identityOfExecutable(const std::filesystem::path& ex
     return identity;
 }
 
+// The same, from the verdict on a version of the file verified before.
+std::optional<CodeIdentity> identityOfExecutable(const char* executable, bool& shortage) {
+    struct stat status {};
+    if (stat(executable, &status) == 0)
+        if (auto known = verifiedFiles().find(versionOf(status)))
+            return *known;
+    return verifiedIdentityOfFile(executable, shortage);
+}
+
+// Whether the program at `executable` satisfies `requirement`: for a known version of the
+// file, without copying or evaluating anything.
+bool executableSatisfies(const char* executable, std::string_view requirement, bool& shortage) {
+    struct stat status {};
+    if (stat(executable, &status) == 0)
+        if (auto known = verifiedFiles().satisfies(versionOf(status), requirement))
+            return *known;
+    auto identity = verifiedIdentityOfFile(executable, shortage);
+    return identity && satisfies(*identity, requirement);
+}
+
 // The link leads to the very file the process runs, even if its path has been replaced
 // or removed since.
-std::filesystem::path executableOf(pid_t pid) {
+std::string executableOf(pid_t pid) {
     return "/proc/" + std::to_string(pid) + "/exe";
 }
 
@@ -183,12 +222,10 @@ PeerCheck checkHeldProcess(int pidfd, pid_t pid, uid_t uid, std::string_view req
     if (uid != geteuid())
         return PeerCheck::refused;
     bool shortage = false;
-    auto identity = identityOfExecutable(executableOf(pid), shortage);
+    bool satisfied = executableSatisfies(executableOf(pid).c_str(), requirement, shortage);
     if (shortage)
         return PeerCheck::undecided;
-    return identity && stillRunning(pidfd) && satisfies(*identity, requirement)
-               ? PeerCheck::satisfied
-               : PeerCheck::refused;
+    return satisfied && stillRunning(pidfd) ? PeerCheck::satisfied : PeerCheck::refused;
 }
 
 } // namespace
@@ -199,21 +236,24 @@ void verifySignaturesInChildProcesses() {
 
 std::optional<CodeIdentity> codeIdentityOfExecutable(const std::filesystem::path& executable) {
     bool shortage = false;
-    return identityOfExecutable(executable, shortage);
+    return identityOfExecutable(executable.c_str(), shortage);
 }
 
 std::optional<CodeIdentity> codeIdentityOfProcess(pid_t pid) {
     if (pid <= 0)
         return std::nullopt;
-    return codeIdentityOfExecutable(executableOf(pid));
+    bool shortage = false;
+    return identityOfExecutable(executableOf(pid).c_str(), shortage);
 }
 
-PeerCheck checkSocketPeer(int socket, std::string_view requirement) {
+PeerCheck checkSocketPeer(int socket, std::string_view requirement, SocketPeer* peer) {
     ucred credentials{};
     socklen_t length = sizeof credentials;
     if (getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &credentials, &length) != 0 ||
         length != sizeof credentials || credentials.pid <= 0)
         return PeerCheck::refused;
+    if (peer)
+        *peer = SocketPeer{credentials.pid, credentials.uid};
     int pidfd = -1;
     length = sizeof pidfd;
     if (getsockopt(socket, SOL_SOCKET, SO_PEERPIDFD, &pidfd, &length) != 0) {

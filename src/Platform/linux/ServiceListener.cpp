@@ -59,12 +59,6 @@ bool isShortage(int error) {
     return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
 
-// A peer that has already hung up without sending a byte: no call to answer.
-bool hasLeftSilently(int fd) {
-    char byte;
-    return recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0;
-}
-
 std::optional<long> environmentNumber(const char* name) {
     const char* text = std::getenv(name);
     if (!text)
@@ -137,13 +131,21 @@ FileDescriptor boundSocket(const std::string& path) {
     return listening;
 }
 
+// The first bytes of a connection, written by the process that connected before its
+// check: that check, made after they were written, stands for theirs.
+struct CheckedWithPeer {
+    std::size_t bytes = 0;
+    pid_t writer = 0;
+};
+
 class ClientConnection final : public IncomingConnection,
                                public std::enable_shared_from_this<ClientConnection> {
   public:
     ClientConnection(EventLoop& loop, FileDescriptor fd, const std::string& greeting,
-                     const std::string& requirement, std::function<void()> onClosed)
+                     const std::string& requirement, CheckedWithPeer checked,
+                     std::function<void()> onClosed)
         : loop_(loop), fd_(std::move(fd)), greeting_(greeting), requirement_(requirement),
-          onClosed_(std::move(onClosed)) {}
+          checked_(checked), onClosed_(std::move(onClosed)) {}
     ~ClientConnection() override {
         if (fd_)
             loop_.unwatch(fd_.get());
@@ -172,6 +174,8 @@ class ClientConnection final : public IncomingConnection,
     FileDescriptor fd_;
     const std::string& greeting_;
     const std::string& requirement_;
+    CheckedWithPeer checked_;    // what is left of them to read
+    bool pidfdsEnabled_ = false; // wanted by the bytes after them
     std::function<void()> onClosed_;
     SensorServiceProtocol* exported_ = nullptr;
     bool resumed_ = false;
@@ -279,13 +283,32 @@ void ClientConnection::serveBufferedCalls() {
 void ClientConnection::readCalls() {
     char buffer[readChunk];
     while (!closed_ && !inputEnded_ && !isSaturated()) {
+        // Bytes checked with the peer are read apart from any that came after them, and
+        // need no pidfd; every later writer is checked with its own.
+        const bool checkedBytes = checked_.bytes > 0;
+        if (!checkedBytes && !pidfdsEnabled_) {
+            pidfdsEnabled_ = enableSenderPidfds(fd_.get());
+            if (!pidfdsEnabled_) {
+                close();
+                return;
+            }
+        }
         std::optional<MessageSender> sender;
-        ssize_t got = receiveWithSender(fd_.get(), buffer, sizeof buffer, sender);
-        if (got > 0 && !writerSatisfies(sender)) {
+        std::size_t wanted = checkedBytes ? std::min(checked_.bytes, sizeof buffer) : sizeof buffer;
+        ssize_t got = receiveWithSender(fd_.get(), buffer, wanted, sender);
+        if (got > 0 && checkedBytes)
+            checked_.bytes -= std::size_t(got); // no more than wanted
+        // Nothing can come before the bytes looked at: they are the checked ones.
+        bool admitted = got > 0 && (checkedBytes ? sender && sender->pid == checked_.writer
+                                                 : writerSatisfies(sender));
+        if (got > 0 && !admitted) {
             close();
         } else if (got > 0) {
             reader_.feed(std::string_view(buffer, std::size_t(got)));
             serveBufferedCalls();
+            // A short read took all there was; the loop tells when more comes.
+            if (std::size_t(got) < sizeof buffer)
+                return;
         } else if (got == 0) {
             inputEnded_ = true;
         } else if (errno == EAGAIN) {
@@ -378,7 +401,8 @@ void ServiceListener::Impl::resume() {
             socket_ = boundSocket(*path);
     }
     // Connections inherit it, so that even calls sent before we accept name their writer.
-    if (!socket_ || !enableSenderRecords(socket_.get()))
+    // Pidfds are asked for on each connection, only where its calls need them.
+    if (!socket_ || !enableSenderCredentials(socket_.get()))
         return;
     // Made now, while descriptors are plentiful: it is wanted when they run short.
     retryTimer_.reset(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
@@ -426,27 +450,40 @@ void ServiceListener::Impl::retry() {
 }
 
 bool ServiceListener::Impl::admit(FileDescriptor& fd) {
-    if (hasLeftSilently(fd.get())) {
+    // A connection made before we asked the listening socket for them does not inherit
+    // credentials with each message.
+    if (!enableSenderCredentials(fd.get())) {
         fd.reset();
         return true;
     }
-    // A connection made before we asked the listening socket for them does not inherit
-    // pidfds with each message.
-    if (!enableSenderRecords(fd.get())) {
+    // Looked at before the peer's check, so that the check also stands for the calls the
+    // connecting process wrote before it, as each call's own check would.
+    char waiting[readChunk];
+    std::optional<MessageSender> writer;
+    ssize_t written = peekWithSender(fd.get(), waiting, sizeof waiting, writer);
+    // A peer that has already hung up without sending a byte: no call to answer.
+    if (written == 0) {
         fd.reset();
         return true;
     }
     // Before the delegate hears of it. Without a requirement nobody is admitted.
-    PeerCheck check = checkSocketPeer(fd.get(), requirement);
+    SocketPeer peer;
+    PeerCheck check = checkSocketPeer(fd.get(), requirement, &peer);
     if (check == PeerCheck::undecided)
         return false;
     if (check == PeerCheck::refused) {
         fd.reset();
         return true;
     }
+    // The peer's pidfd, alive after the check, held its pid since it connected: a writer
+    // with that pid before the check was the peer itself.
+    CheckedWithPeer checked;
+    if (written > 0 && writer && writer->pid == peer.pid && writer->uid == peer.uid)
+        checked = {std::size_t(written), peer.pid};
     std::uint64_t number = connectionsMade_++;
-    auto connection = std::make_shared<ClientConnection>(
-        loop_, std::move(fd), greeting_, requirement, [this, number] { connectionClosed(number); });
+    auto connection =
+        std::make_shared<ClientConnection>(loop_, std::move(fd), greeting_, requirement, checked,
+                                           [this, number] { connectionClosed(number); });
     connections_.emplace(number, connection);
     if (!delegate || !delegate->shouldAcceptNewConnection(*connection) || !connection->isResumed())
         connection->close();

@@ -33,30 +33,49 @@ std::optional<sockaddr_un> unixAddress(const std::string& path) {
 }
 
 bool sendWithCredentials(int fd, std::string_view bytes) {
-    ucred credentials{getpid(), geteuid(), getegid()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))] = {};
-    iovec data{const_cast<char*>(bytes.data()), bytes.size()};
+    // Spelled out, they would only repeat what the kernel records with the message.
+    ssize_t sent = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    return sent == ssize_t(bytes.size());
+}
+
+ssize_t peekWithSender(int fd, char* buffer, std::size_t size,
+                       std::optional<MessageSender>& sender) {
+    // Room for credentials alone: the kernel then makes no pidfd and passes no descriptor.
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+    iovec data{buffer, size};
     msghdr message{};
     message.msg_iov = &data;
     message.msg_iovlen = 1;
     message.msg_control = control;
     message.msg_controllen = sizeof control;
-    cmsghdr* header = CMSG_FIRSTHDR(&message);
-    header->cmsg_level = SOL_SOCKET;
-    header->cmsg_type = SCM_CREDENTIALS;
-    header->cmsg_len = CMSG_LEN(sizeof(ucred));
-    std::memcpy(CMSG_DATA(header), &credentials, sizeof credentials);
-    ssize_t sent = sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
-    return sent == ssize_t(bytes.size());
+    ssize_t got = recvmsg(fd, &message, MSG_PEEK | MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+    sender.reset();
+    cmsghdr* header = got > 0 ? CMSG_FIRSTHDR(&message) : nullptr;
+    if (header && header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_CREDENTIALS &&
+        header->cmsg_len == CMSG_LEN(sizeof(ucred))) {
+        ucred credentials{};
+        std::memcpy(&credentials, CMSG_DATA(header), sizeof credentials);
+        sender.emplace();
+        sender->pid = credentials.pid;
+        sender->uid = credentials.uid;
+    }
+    return got;
 }
 
-bool enableSenderRecords(int fd) {
+bool enableSenderCredentials(int fd) {
     int enable = 1;
-    if (setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &enable, sizeof enable) != 0)
-        return false;
+    return setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &enable, sizeof enable) == 0;
+}
+
+bool enableSenderPidfds(int fd) {
+    int enable = 1;
     // An older kernel gives credentials alone; their pid is then held once checked.
     return setsockopt(fd, SOL_SOCKET, SO_PASSPIDFD, &enable, sizeof enable) == 0 ||
            errno == ENOPROTOOPT;
+}
+
+bool enableSenderRecords(int fd) {
+    return enableSenderCredentials(fd) && enableSenderPidfds(fd);
 }
 
 ssize_t receiveWithSender(int fd, char* buffer, std::size_t size,

@@ -19,6 +19,10 @@ std::optional<sockaddr_un> unixAddress(const std::string& path);
 // Asks the kernel to attach to every message `fd` receives its sender's credentials and,
 // where the kernel offers it (Linux 6.5), a pidfd for the sender. False when it cannot.
 bool enableSenderRecords(int fd);
+// The same in two steps. The kernel makes each pidfd as a message is received, from the
+// sender it recorded when the message was sent.
+bool enableSenderCredentials(int fd);
+bool enableSenderPidfds(int fd);
 
 // Who wrote a message, as the kernel recorded it when the message was sent.
 struct MessageSender {
@@ -34,6 +38,13 @@ struct MessageSender {
 ssize_t receiveWithSender(int fd, char* buffer, std::size_t size,
                           std::optional<MessageSender>& sender);
 
+// Looks at the bytes waiting first in `fd` without taking them: how many one read would
+// take (up to `size`), and who wrote them, from their credentials alone. 0 when the peer
+// closed without writing; below 0 when nothing waits or on error (errno).
+ssize_t peekWithSender(int fd, char* buffer, std::size_t size,
+                       std::optional<MessageSender>& sender);
+
 // Sends all of `bytes` in one message that carries this process's credentials, which
-// the kernel vouches for. False when not all could be sent at once.
+// the kernel records with every message on a socket where either end asks for its
+// senders' credentials. False when not all could be sent at once.
 bool sendWithCredentials(int fd, std::string_view bytes);

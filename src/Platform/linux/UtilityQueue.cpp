@@ -8,7 +8,9 @@
 namespace {
 
 // One thread that sleeps until the earliest deadline; work due at the same instant
-// runs in the order it was queued.
+// runs in the order it was queued. Its work is of low urgency, so it wakes a little after
+// a deadline and runs all that is due by then: each fetch leaves a time-out that has
+// nothing to do when it comes, and a wake-up for each would cost every later fetch.
 class TimerThread final : public DelayedWorkQueue {
   public:
     TimerThread() : worker([this] { run(); }) {}
@@ -38,6 +40,7 @@ class TimerThread final : public DelayedWorkQueue {
 
   private:
     using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::milliseconds leeway{10};
 
     void run() {
         std::unique_lock held(mutex);
@@ -45,7 +48,7 @@ class TimerThread final : public DelayedWorkQueue {
             if (pending.empty()) {
                 wake.wait(held);
             } else if (Clock::now() < pending.begin()->first) {
-                wake.wait_until(held, pending.begin()->first);
+                wake.wait_until(held, pending.begin()->first + leeway);
             } else {
                 std::function<void()> work = std::move(pending.begin()->second);
                 pending.erase(pending.begin());
