@@ -38,30 +38,6 @@ bool sendWithCredentials(int fd, std::string_view bytes) {
     return sent == ssize_t(bytes.size());
 }
 
-ssize_t peekWithSender(int fd, char* buffer, std::size_t size,
-                       std::optional<MessageSender>& sender) {
-    // Room for credentials alone: the kernel then makes no pidfd and passes no descriptor.
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
-    iovec data{buffer, size};
-    msghdr message{};
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    ssize_t got = recvmsg(fd, &message, MSG_PEEK | MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
-    sender.reset();
-    cmsghdr* header = got > 0 ? CMSG_FIRSTHDR(&message) : nullptr;
-    if (header && header->cmsg_level == SOL_SOCKET && header->cmsg_type == SCM_CREDENTIALS &&
-        header->cmsg_len == CMSG_LEN(sizeof(ucred))) {
-        ucred credentials{};
-        std::memcpy(&credentials, CMSG_DATA(header), sizeof credentials);
-        sender.emplace();
-        sender->pid = credentials.pid;
-        sender->uid = credentials.uid;
-    }
-    return got;
-}
-
 bool enableSenderCredentials(int fd) {
     int enable = 1;
     return setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &enable, sizeof enable) == 0;
@@ -78,20 +54,12 @@ bool enableSenderRecords(int fd) {
     return enableSenderCredentials(fd) && enableSenderPidfds(fd);
 }
 
-ssize_t receiveWithSender(int fd, char* buffer, std::size_t size,
-                          std::optional<MessageSender>& sender) {
-    // Room for credentials and a pidfd; anything more arrives cut short.
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred)) + CMSG_SPACE(sizeof(int))];
-    iovec data{buffer, size};
-    msghdr message{};
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    ssize_t got = recvmsg(fd, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
-    sender.reset();
-    if (got < 0)
-        return got;
+namespace {
+
+// Who sent `message`, from what the kernel attached to it: nothing when its credentials
+// are missing, were cut short, or came with anything else. Descriptors passed along
+// are closed.
+std::optional<MessageSender> senderOf(msghdr& message) {
     MessageSender from;
     bool credited = false, trusted = !(message.msg_flags & MSG_CTRUNC);
     for (cmsghdr* header = CMSG_FIRSTHDR(&message); header;
@@ -120,7 +88,34 @@ ssize_t receiveWithSender(int fd, char* buffer, std::size_t size,
             trusted = false;
         }
     }
-    if (credited && trusted)
-        sender = std::move(from);
+    if (!credited || !trusted)
+        return std::nullopt;
+    return from;
+}
+
+ssize_t receive(int fd, char* buffer, std::size_t size, int flags,
+                std::optional<MessageSender>& sender) {
+    // Room for credentials and a pidfd; anything more arrives cut short.
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred)) + CMSG_SPACE(sizeof(int))];
+    iovec data{buffer, size};
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t got = recvmsg(fd, &message, flags | MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+    sender = got > 0 ? senderOf(message) : std::nullopt;
     return got;
+}
+
+} // namespace
+
+ssize_t receiveWithSender(int fd, char* buffer, std::size_t size,
+                          std::optional<MessageSender>& sender) {
+    return receive(fd, buffer, size, 0, sender);
+}
+
+ssize_t peekWithSender(int fd, char* buffer, std::size_t size,
+                       std::optional<MessageSender>& sender) {
+    return receive(fd, buffer, size, MSG_PEEK, sender);
 }

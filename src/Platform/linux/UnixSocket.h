@@ -39,7 +39,7 @@ ssize_t receiveWithSender(int fd, char* buffer, std::size_t size,
                           std::optional<MessageSender>& sender);
 
 // Looks at the bytes waiting first in `fd` without taking them: how many one read would
-// take (up to `size`), and who wrote them, from their credentials alone. 0 when the peer
+// take (up to `size`), and who wrote them, as receiveWithSender tells it. 0 when the peer
 // closed without writing; below 0 when nothing waits or on error (errno).
 ssize_t peekWithSender(int fd, char* buffer, std::size_t size,
                        std::optional<MessageSender>& sender);
