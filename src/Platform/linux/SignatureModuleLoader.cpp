@@ -1,4 +1,4 @@
-#include "../../Shared/SignatureModule.h"
+#include "SignatureModule.h"
 
 #include "../Bundle.h"
 

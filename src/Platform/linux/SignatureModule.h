@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ProgramSignature.h"
+#include "../../Shared/ProgramSignature.h"
 
 // A program that must start quickly leaves the crypto library out of its own image: it
 // loads the signature check from this module, built with the same compiler and library,
