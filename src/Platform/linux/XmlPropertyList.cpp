@@ -194,6 +194,10 @@ bool isValue(std::string_view name) {
     return std::find(std::begin(values), std::end(values), name) != std::end(values);
 }
 
+std::optional<Tag> nextTag(std::string_view& rest) {
+    return skipMisc(rest) ? readTag(rest) : std::nullopt;
+}
+
 // The rest of a value whose start tag is `open`, up to and past its end tag.
 bool skipValue(std::string_view& rest, const Tag& open, int depth) {
     if (open.empty)
@@ -203,7 +207,7 @@ bool skipValue(std::string_view& rest, const Tag& open, int depth) {
     if (depth >= deepestNesting)
         return false;
     for (;;) {
-        auto tag = skipMisc(rest) ? readTag(rest) : std::nullopt;
+        auto tag = nextTag(rest);
         if (!tag)
             return false;
         if (tag->closing)
@@ -212,10 +216,6 @@ bool skipValue(std::string_view& rest, const Tag& open, int depth) {
         if (!(isKey || isValue(tag->name)) || !skipValue(rest, *tag, depth + 1))
             return false;
     }
-}
-
-std::optional<Tag> nextTag(std::string_view& rest) {
-    return skipMisc(rest) ? readTag(rest) : std::nullopt;
 }
 
 bool isStart(const std::optional<Tag>& tag, std::string_view name) {
