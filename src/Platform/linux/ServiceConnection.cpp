@@ -109,6 +109,7 @@ class Channel : public std::enable_shared_from_this<Channel> {
     enum class Connect { connected, backlogFull, failed };
     Connect connectToService();
     void watchSocket();
+    void sendLater(std::deque<Call>& calls);
     void disconnect();
     void writeRequests();
     // Each false once the connection is invalid.
@@ -121,15 +122,27 @@ class Channel : public std::enable_shared_from_this<Channel> {
         std::lock_guard lock(mutex_);
         return invalidated_;
     }
+    // Gives the connection thread a turn on this channel. The first call of a resumed
+    // channel is connected and sent from the caller's thread first, so that the service
+    // works on it while the connection thread wakes, not after.
     void signal() {
-        bool resumed = false;
+        bool start = false;
         {
             std::lock_guard lock(mutex_);
-            resumed = resumed_;
+            if (!resumed_ || starting_)
+                return; // a caller starting it hands it over when done
+            start = !handedOver_ && !invalidated_ && !submitted_.empty();
+            starting_ = start;
+            handedOver_ = true;
         }
-        if (resumed)
-            ConnectionThread::shared().wake(shared_from_this());
+        if (start) {
+            startOnCallersThread();
+            std::lock_guard lock(mutex_);
+            starting_ = false;
+        }
+        ConnectionThread::shared().wake(shared_from_this());
     }
+    void startOnCallersThread();
 
     const std::string serviceName_;
 
@@ -140,6 +153,10 @@ class Channel : public std::enable_shared_from_this<Channel> {
     std::deque<Call> submitted_;
     bool resumed_ = false;
     bool invalidated_ = false;
+    // Until the connection thread first hears of the channel, the fields it alone uses
+    // below are free for a caller that starts the channel; starting_ while one does.
+    bool handedOver_ = false;
+    bool starting_ = false;
 
     // The connection thread alone uses these.
     FileDescriptor socket_;
@@ -245,7 +262,24 @@ void Channel::resume() {
         if (submitted_.empty())
             return;
     }
-    ConnectionThread::shared().wake(shared_from_this());
+    signal();
+}
+
+// Connects and sends what was submitted, without waiting and without reporting: whatever
+// does not succeed here, the connection thread tries again on its first turn and reports.
+void Channel::startOnCallersThread() {
+    {
+        std::lock_guard lock(mutex_);
+        for (Call& call : submitted_)
+            unconnected_.push_back(std::move(call));
+        submitted_.clear();
+    }
+    if (connectToService() != Connect::connected)
+        return;
+    sendLater(unconnected_);
+    ssize_t sent = send(socket_.get(), unsent_.data(), unsent_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0)
+        unsent_.erase(0, std::size_t(sent));
 }
 
 void Channel::submit(Call call) {
@@ -282,16 +316,21 @@ Channel::Turn Channel::turn(std::uint32_t events) {
         if (connected == Connect::backlogFull)
             return Turn::roomInBacklog;
     }
-    for (Call& call : unconnected_) {
-        unsent_ += *frames::encodeFrame(frames::fetchSnapshotMethod);
-        inFlight_.push_back(std::move(call));
-    }
-    unconnected_.clear();
+    sendLater(unconnected_);
     writeRequests();
     if (socket_ && (events & (EPOLLIN | EPOLLHUP | EPOLLERR)) && !readReplies())
         return Turn::ended;
     watchSocket();
     return Turn::events;
+}
+
+// Queues `calls`, taken while there was no connection, to go on the one there is now.
+void Channel::sendLater(std::deque<Call>& calls) {
+    for (Call& call : calls) {
+        unsent_ += *frames::encodeFrame(frames::fetchSnapshotMethod);
+        inFlight_.push_back(std::move(call));
+    }
+    calls.clear();
 }
 
 void Channel::end() {
