@@ -109,7 +109,7 @@ class Channel : public std::enable_shared_from_this<Channel> {
     enum class Connect { connected, backlogFull, failed };
     Connect connectToService();
     void watchSocket();
-    void sendLater(std::deque<Call>& calls);
+    void queueUnconnectedCalls();
     void disconnect();
     void writeRequests();
     // Each false once the connection is invalid.
@@ -276,7 +276,7 @@ void Channel::startOnCallersThread() {
     }
     if (connectToService() != Connect::connected)
         return;
-    sendLater(unconnected_);
+    queueUnconnectedCalls();
     ssize_t sent = send(socket_.get(), unsent_.data(), unsent_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (sent > 0)
         unsent_.erase(0, std::size_t(sent));
@@ -316,7 +316,7 @@ Channel::Turn Channel::turn(std::uint32_t events) {
         if (connected == Connect::backlogFull)
             return Turn::roomInBacklog;
     }
-    sendLater(unconnected_);
+    queueUnconnectedCalls();
     writeRequests();
     if (socket_ && (events & (EPOLLIN | EPOLLHUP | EPOLLERR)) && !readReplies())
         return Turn::ended;
@@ -324,13 +324,13 @@ Channel::Turn Channel::turn(std::uint32_t events) {
     return Turn::events;
 }
 
-// Queues `calls`, taken while there was no connection, to go on the one there is now.
-void Channel::sendLater(std::deque<Call>& calls) {
-    for (Call& call : calls) {
+// Queues the calls taken while there was no connection to go on the one there is now.
+void Channel::queueUnconnectedCalls() {
+    for (Call& call : unconnected_) {
         unsent_ += *frames::encodeFrame(frames::fetchSnapshotMethod);
         inFlight_.push_back(std::move(call));
     }
-    calls.clear();
+    unconnected_.clear();
 }
 
 void Channel::end() {
