@@ -61,6 +61,12 @@ TEST(XmlPropertyList, TextsAgreeWithTheReferenceLibraryAndBrokenListsGiveNothing
         plist("<dict><key>k</key><array><integer>1</integer></dict></array></dict>"),
         plist("<dict/>") + "<trailing/>",
         "<!DOCTYPE plist [<!ENTITY e \"x\">]><plist><dict/></plist>",
+        // A stray quote must not hide markup: other readers end the tag at the first '>'.
+        "<plist x\"><dict><key>k</key><string>v</string></dict>\"><dict/></plist>",
+        "<plist a=\"<\"><dict/></plist>",
+        plist("<dict><key>k</key><string>x</string><!DOCTYPE plist></dict>"),
+        "<!DOCTYPE\"><plist><dict><key><![CDATA[\"><dict><key>]]></key><string/></dict></plist>",
+        "<plist a=\"1\"b=\"2\"><dict/></plist>",
     };
     for (const auto& document : refused)
         EXPECT_EQ(dictionaryTexts(document), std::nullopt) << document;

@@ -13,6 +13,12 @@ bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
+std::size_t skipSpaces(std::string_view& rest) {
+    auto count = std::size_t(std::find_if_not(rest.begin(), rest.end(), isSpace) - rest.begin());
+    rest.remove_prefix(count);
+    return count;
+}
+
 // The control characters that no XML document may hold, written or referred to.
 bool isForbidden(std::uint32_t code) {
     return code < 0x20 && code != '\t' && code != '\n' && code != '\r';
@@ -37,27 +43,75 @@ bool skipComment(std::string_view& rest) {
     return true;
 }
 
-// Skips white space, comments, processing instructions and a document type without an
-// internal subset (which could declare entities of its own).
+// Skips white space, comments and processing instructions.
 bool skipMisc(std::string_view& rest) {
     for (;;) {
-        while (!rest.empty() && isSpace(rest.front()))
-            rest.remove_prefix(1);
+        skipSpaces(rest);
         if (rest.starts_with("<?")) {
             if (!skipPast(rest, "?>"))
                 return false;
         } else if (rest.starts_with("<!--")) {
             if (!skipComment(rest))
                 return false;
-        } else if (rest.starts_with("<!DOCTYPE")) {
-            auto end = rest.find('>');
-            if (end == std::string_view::npos || rest.substr(0, end).find('[') != rest.npos)
-                return false;
-            rest.remove_prefix(end + 1);
         } else {
             return true;
         }
     }
+}
+
+// The end of a name: a name stops at white space and at any character of the markup.
+std::size_t nameLength(std::string_view rest) {
+    return std::size_t(std::find_if(rest.begin(), rest.end(),
+                                    [](char c) {
+                                        return isSpace(c) || c == '/' || c == '>' || c == '<' ||
+                                               c == '=' || c == '"' || c == '\'' || c == '[';
+                                    }) -
+                       rest.begin());
+}
+
+// A quoted value, from its opening quote. No '<' may stand in it, which XML requires of
+// attributes and which a document type of ours never needs.
+bool skipQuoted(std::string_view& rest) {
+    if (!rest.starts_with('"') && !rest.starts_with('\''))
+        return false;
+    auto end = rest.find_first_of(rest.front() == '"' ? "\"<" : "'<", 1);
+    if (end == std::string_view::npos || rest[end] == '<')
+        return false;
+    rest.remove_prefix(end + 1);
+    return true;
+}
+
+// The document type: its name, then a system identifier or a public and a system one,
+// quoted. Anything else is refused, above all an internal subset, which could declare
+// entities of its own.
+bool skipDocumentType(std::string_view& rest) {
+    rest.remove_prefix(std::string_view("<!DOCTYPE").size());
+    auto name = skipSpaces(rest) > 0 ? nameLength(rest) : 0;
+    if (name == 0)
+        return false;
+    rest.remove_prefix(name);
+    int identifiers = 0;
+    if (skipSpaces(rest) > 0) {
+        identifiers = rest.starts_with("SYSTEM") ? 1 : rest.starts_with("PUBLIC") ? 2 : 0;
+        rest.remove_prefix(identifiers ? 6 : 0);
+    }
+    for (int i = 0; i < identifiers; ++i)
+        if (skipSpaces(rest) == 0 || !skipQuoted(rest))
+            return false;
+    skipSpaces(rest);
+    if (!rest.starts_with('>'))
+        return false;
+    rest.remove_prefix(1);
+    return true;
+}
+
+// Skips what comes before the root, where alone a document type may stand.
+bool skipProlog(std::string_view& rest) {
+    if (!skipMisc(rest))
+        return false;
+    if (rest.starts_with("<!DOCTYPE") && !skipDocumentType(rest))
+        return false;
+    return skipMisc(rest);
 }
 
 struct Tag {
@@ -66,7 +120,20 @@ struct Tag {
     bool empty = false; // <name/>
 };
 
-// A start, end or empty-element tag; its attributes are skipped.
+// One name="value" pair, its value unread. Held to the letter: a reader that takes a stray
+// quote for the start of a value ends the tag somewhere else than another reader does.
+bool skipAttribute(std::string_view& rest) {
+    auto length = nameLength(rest);
+    rest.remove_prefix(length);
+    skipSpaces(rest);
+    if (length == 0 || !rest.starts_with('='))
+        return false;
+    rest.remove_prefix(1);
+    skipSpaces(rest);
+    return skipQuoted(rest);
+}
+
+// A start, end or empty-element tag; its attributes are checked but not kept.
 std::optional<Tag> readTag(std::string_view& rest) {
     if (!rest.starts_with('<'))
         return std::nullopt;
@@ -76,33 +143,24 @@ std::optional<Tag> readTag(std::string_view& rest) {
         tag.closing = true;
         rest.remove_prefix(1);
     }
-    auto nameEnd =
-        std::size_t(std::find_if(rest.begin(), rest.end(),
-                                 [](char c) { return isSpace(c) || c == '/' || c == '>'; }) -
-                    rest.begin());
-    if (nameEnd == 0 || nameEnd == rest.size())
+    tag.name = rest.substr(0, nameLength(rest));
+    rest.remove_prefix(tag.name.size());
+    if (tag.name.empty())
         return std::nullopt;
-    tag.name = rest.substr(0, nameEnd);
-    rest.remove_prefix(nameEnd);
-    char quote = 0;
-    while (!rest.empty()) {
-        char c = rest.front();
-        rest.remove_prefix(1);
-        if (quote) {
-            quote = c == quote ? 0 : quote;
-        } else if (c == '"' || c == '\'') {
-            quote = c;
-        } else if (c == '>') {
-            return tag;
-        } else if (c == '/' && rest.starts_with('>') && !tag.closing) {
+    for (;;) {
+        bool spaced = skipSpaces(rest) > 0;
+        if (rest.starts_with('>')) {
             rest.remove_prefix(1);
+            return tag;
+        }
+        if (rest.starts_with("/>") && !tag.closing) {
+            rest.remove_prefix(2);
             tag.empty = true;
             return tag;
-        } else if (!isSpace(c) && tag.closing) {
-            return std::nullopt;
         }
+        if (!spaced || tag.closing || !skipAttribute(rest))
+            return std::nullopt;
     }
-    return std::nullopt;
 }
 
 void appendUtf8(std::string& text, std::uint32_t code) {
@@ -234,7 +292,7 @@ std::optional<std::map<std::string, std::string>> dictionaryTexts(std::string_vi
             return std::nullopt;
     if (document.starts_with("\xEF\xBB\xBF"))
         document.remove_prefix(3);
-    auto plist = nextTag(document);
+    auto plist = skipProlog(document) ? readTag(document) : std::nullopt;
     auto dict = plist && !plist->empty ? nextTag(document) : std::nullopt;
     if (!isStart(plist, "plist") || !isStart(dict, "dict"))
         return std::nullopt;
