@@ -275,13 +275,19 @@ SharedManager* sharedManager(std::string& failure) {
     return shared ? &*shared : nullptr;
 }
 
-void coldFetchThroughSystemd(benchmark::State& state) {
+// The shared manager, or nothing with `state` skipped and told why.
+SharedManager* sharedManagerOrSkip(benchmark::State& state) {
     std::string failure;
     SharedManager* shared = sharedManager(failure);
-    if (!shared) {
+    if (!shared)
         state.SkipWithError(failure.c_str());
+    return shared;
+}
+
+void coldFetchThroughSystemd(benchmark::State& state) {
+    SharedManager* shared = sharedManagerOrSkip(state);
+    if (!shared)
         return;
-    }
     for (auto _ : state) {
         state.PauseTiming();
         bool stopped =
@@ -299,12 +305,9 @@ BENCHMARK(coldFetchThroughSystemd)->UseRealTime()->Unit(benchmark::kMicrosecond)
 // The floor of socket activation: connect, the manager starts the trivial service, one
 // byte back.
 void coldOneByteThroughSystemd(benchmark::State& state) {
-    std::string failure;
-    SharedManager* shared = sharedManager(failure);
-    if (!shared) {
-        state.SkipWithError(failure.c_str());
+    SharedManager* shared = sharedManagerOrSkip(state);
+    if (!shared)
         return;
-    }
     const sockaddr_un address =
         addressOf(std::string(getenv("XDG_RUNTIME_DIR")) + "/one-byte.sock");
     for (auto _ : state) {
