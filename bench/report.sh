@@ -14,6 +14,9 @@ done
 
 cmake --preset bench >/dev/null
 cmake --build --preset bench -j "$(nproc)"
+# The agent keeps no verdict on a program changed in the last 3 s, and would verify a
+# freshly linked benchmark program again at every connection: let the build settle.
+sleep 4
 agent=build-bench/CorvanePlugin.app/Contents/MacOS/CorvanePluginAgent
 
 out=$(mktemp -d)
