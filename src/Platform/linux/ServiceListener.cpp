@@ -237,14 +237,12 @@ void ClientConnection::flush() {
     if (!greeted_) {
         if (closed_ || (unsent_.empty() && !answers_.empty()))
             return;
-        // The greeting carries our credentials: behind a passed socket, the client's view
-        // of its peer names the service manager, not us.
+        // The kernel records our credentials with the greeting, as the client asks before
+        // it connects: behind a passed socket, its view of its peer names the service
+        // manager, not us. Sent like any reply, so a burst too large for one send is not
+        // taken for a failure.
         greeted_ = true;
-        if (!sendWithCredentials(fd_.get(), greeting_ + unsent_)) {
-            close();
-            return;
-        }
-        unsent_.clear();
+        unsent_.insert(0, greeting_);
     }
     while (!closed_ && !unsent_.empty()) {
         ssize_t sent = send(fd_.get(), unsent_.data(), unsent_.size(), MSG_NOSIGNAL | MSG_DONTWAIT);

@@ -32,12 +32,6 @@ std::optional<sockaddr_un> unixAddress(const std::string& path) {
     return address;
 }
 
-bool sendWithCredentials(int fd, std::string_view bytes) {
-    // Spelled out, they would only repeat what the kernel records with the message.
-    ssize_t sent = send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    return sent == ssize_t(bytes.size());
-}
-
 bool enableSenderCredentials(int fd) {
     int enable = 1;
     return setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &enable, sizeof enable) == 0;

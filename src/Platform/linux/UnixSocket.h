@@ -43,8 +43,3 @@ ssize_t receiveWithSender(int fd, char* buffer, std::size_t size,
 // closed without writing; below 0 when nothing waits or on error (errno).
 ssize_t peekWithSender(int fd, char* buffer, std::size_t size,
                        std::optional<MessageSender>& sender);
-
-// Sends all of `bytes` in one message that carries this process's credentials, which
-// the kernel records with every message on a socket where either end asks for its
-// senders' credentials. False when not all could be sent at once.
-bool sendWithCredentials(int fd, std::string_view bytes);
