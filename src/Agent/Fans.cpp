@@ -1,6 +1,7 @@
 #include "Fans.h"
 
-#include <cmath>
+#include "../Shared/SensorLimits.h"
+
 #include <string>
 
 namespace {
@@ -10,7 +11,7 @@ std::optional<double> readSpeed(SMCReader& reader, int index, const char* suffix
     key += std::to_string(index);
     key += suffix;
     std::optional<double> rpm = reader.readValue(key);
-    if (!rpm || !std::isfinite(*rpm) || *rpm < 0.0 || *rpm > 100000.0)
+    if (!rpm || !isPlausibleRPM(*rpm))
         return std::nullopt;
     return rpm;
 }
@@ -19,7 +20,7 @@ std::optional<double> readSpeed(SMCReader& reader, int index, const char* suffix
 
 std::optional<int> readFanCount(SMCReader& reader) {
     std::optional<double> count = reader.readValue("FNum");
-    if (!count || !std::isfinite(*count) || *count < 0.0 || *count > 8.0)
+    if (!count || !(*count >= 0.0 && *count <= double(mostFans)))
         return std::nullopt;
     return static_cast<int>(*count);
 }

@@ -1,7 +1,8 @@
 #include "TemperatureSensors.h"
 
+#include "../Shared/SensorLimits.h"
+
 #include <array>
-#include <cmath>
 #include <vector>
 
 namespace {
@@ -98,7 +99,7 @@ std::optional<double> averageTemperature(TemperatureKeys keys, SMCReader& reader
     int count = 0;
     for (const std::string& key : keys) {
         std::optional<double> reading = reader.readValue(key);
-        if (!reading || !std::isfinite(*reading) || *reading < 10.0 || *reading > 120.0)
+        if (!reading || !isPlausibleCelsius(*reading))
             continue;
         sum += *reading;
         ++count;

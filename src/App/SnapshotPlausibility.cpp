@@ -2,6 +2,8 @@
 
 #include "GraphemeCount.h"
 
+#include "../Shared/SensorLimits.h"
+
 #include <set>
 
 namespace {
@@ -9,13 +11,8 @@ namespace {
 constexpr std::size_t longestProcessorName = 256;
 constexpr std::size_t longestPluginVersion = 64;
 constexpr std::int64_t largestPluginBuild = 2147483647;
-constexpr double coolestCelsius = 10;
-constexpr double hottestCelsius = 120;
-constexpr double fastestRPM = 100000;
-constexpr std::int64_t mostFans = 8;
 
-// NaN fails both comparisons and the infinities lie outside every range, so only
-// finite values pass.
+// As the shared limits: only finite values pass.
 bool within(double value, double lowest, double highest) {
     return value >= lowest && value <= highest;
 }
@@ -35,8 +32,9 @@ bool plausible(const GPUReading& gpu) {
 
 bool plausible(const FanReading& fan, const std::optional<std::int64_t>& fanCount) {
     return fan.id >= 0 && fan.id < mostFans && (!fanCount || fan.id < *fanCount) &&
-           within(fan.currentRPM, 0, fastestRPM) && absentOrWithin(fan.minimumRPM, 0, fastestRPM) &&
-           absentOrWithin(fan.maximumRPM, 0, fastestRPM);
+           isPlausibleRPM(fan.currentRPM) &&
+           absentOrWithin(fan.minimumRPM, 0, fastestPlausibleRPM) &&
+           absentOrWithin(fan.maximumRPM, 0, fastestPlausibleRPM);
 }
 
 bool plausibleFans(const SensorSnapshot& snapshot) {
@@ -70,7 +68,9 @@ bool isValid(const SensorSnapshot& snapshot) {
         return false;
     if (snapshot.gpu && !plausible(*snapshot.gpu))
         return false;
-    return absentOrWithin(snapshot.cpuTemperatureCelsius, coolestCelsius, hottestCelsius) &&
-           absentOrWithin(snapshot.gpuTemperatureCelsius, coolestCelsius, hottestCelsius) &&
+    return absentOrWithin(snapshot.cpuTemperatureCelsius, coolestPlausibleCelsius,
+                          hottestPlausibleCelsius) &&
+           absentOrWithin(snapshot.gpuTemperatureCelsius, coolestPlausibleCelsius,
+                          hottestPlausibleCelsius) &&
            plausibleFans(snapshot);
 }

@@ -1,22 +1,21 @@
 #include "HwmonSmc.h"
 
+#include "../../Shared/SensorLimits.h"
 #include "../SmcKeyStore.h"
-#include "HwmonTree.h"
+#include "HwmonRoles.h"
 #include "SmallFile.h"
 
 #include <algorithm>
 #include <bit>
 #include <charconv>
 #include <map>
+#include <numeric>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr std::size_t maxFans = 8;
 
 // A whole decimal integer, as hwmon writes its readings.
 std::optional<std::int64_t> parseReading(const std::string& text) {
@@ -28,32 +27,17 @@ std::optional<std::int64_t> parseReading(const std::string& text) {
     return value;
 }
 
-// "temp" and 3 give "temp3".
-std::string numbered(std::string_view prefix, std::size_t number) {
-    std::string text(prefix);
-    text += std::to_string(number);
-    return text;
+std::optional<std::int64_t> readReading(const fs::path& file) {
+    auto text = readSysfsAttribute(file);
+    return text ? parseReading(*text) : std::nullopt;
 }
 
-// The SMC key that a temperature of a chip other than applesmc stands for.
-std::optional<std::string> mappedTemperatureKey(const std::string& chip, unsigned number,
-                                                const std::optional<std::string>& label) {
-    if (chip == "coretemp" && label) {
-        if (*label == "Package id 0")
-            return "TC0P";
-        if (label->size() == 6 && label->starts_with("Core ") && label->back() >= '0' &&
-            label->back() <= '9')
-            return std::string("TC") + label->back() + 'C';
-    }
-    if (chip == "k10temp" && label == "Tctl")
-        return "TC0P";
-    if (chip == "amdgpu" || chip == "nouveau") {
-        if (label == "edge" || (!label && number == 1))
-            return "TG0D";
-        if (label == "junction")
-            return "TG0H";
-    }
-    return std::nullopt;
+// "temp", 3 and "_input" give "temp3_input".
+std::string attribute(std::string_view kind, unsigned number, std::string_view suffix) {
+    std::string text(kind);
+    text += std::to_string(number);
+    text += suffix;
+    return text;
 }
 
 // An applesmc label is the key itself.
@@ -62,12 +46,70 @@ bool isSmcKey(const std::string& label) {
            std::all_of(label.begin(), label.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
 }
 
-enum class Quantity { millidegrees, rpm };
+std::optional<std::int64_t> plausibleSpeed(std::optional<std::int64_t> rpm) {
+    return rpm && isPlausibleRPM(double(*rpm)) ? rpm : std::nullopt;
+}
 
-struct Source {
-    fs::path file;
-    Quantity quantity;
+bool isPlausibleMillidegrees(std::int64_t value) {
+    return isPlausibleCelsius(double(value) / 1000.0);
+}
+
+void keepHottest(std::optional<std::int64_t>& hottest, std::optional<std::int64_t> value) {
+    if (value && (!hottest || *value > *hottest))
+        hottest = value;
+}
+
+// The chip's reading of its part: the hottest plausible input among those of the best
+// rank that gives one.
+std::optional<std::int64_t> partReading(const HwmonChip& chip) {
+    std::vector<std::pair<int, unsigned>> ranked;
+    for (unsigned n : chip.temperatures) {
+        auto label = readSysfsAttribute(chip.dir / attribute("temp", n, "_label"));
+        if (auto rank = temperatureRank(chip.name, n, label))
+            ranked.emplace_back(*rank, n);
+    }
+    std::sort(ranked.begin(), ranked.end());
+    std::optional<std::int64_t> hottest;
+    for (std::size_t i = 0; i < ranked.size(); ++i) {
+        if (hottest && ranked[i].first != ranked[i - 1].first)
+            break;
+        auto value = readReading(chip.dir / attribute("temp", ranked[i].second, "_input"));
+        if (value && isPlausibleMillidegrees(*value))
+            keepHottest(hottest, value);
+    }
+    return hottest;
+}
+
+// A fan whose speed reads, with the hwmon attributes of its limits where it has them.
+struct Fan {
+    std::int64_t rpm;
+    std::optional<fs::path> hwmonBase; // chip folder / "fanN"
 };
+
+std::optional<std::int64_t> limit(const Fan& fan, std::string_view suffix) {
+    if (!fan.hwmonBase)
+        return std::nullopt;
+    return plausibleSpeed(readReading(fan.hwmonBase->string() + std::string(suffix)));
+}
+
+// Up to eight fans, in the order found. Where there are more, an empty header, which
+// reads 0 rpm, never takes the place of a fan that turns.
+std::vector<Fan> chooseFans(std::vector<Fan> fans) {
+    const auto most = std::size_t(mostFans);
+    if (fans.size() <= most)
+        return fans;
+    std::vector<std::size_t> order(fans.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_partition(order.begin(), order.end(),
+                          [&](std::size_t i) { return fans[i].rpm > 0; });
+
+    order.resize(most);
+    std::sort(order.begin(), order.end());
+    std::vector<Fan> chosen;
+    for (std::size_t i : order)
+        chosen.push_back(fans[i]);
+    return chosen;
+}
 
 SmcKeyEntry bigEndian16(std::string_view type, std::uint32_t value) {
     SmcKeyEntry entry{fourCharCode(type), 2, {}};
@@ -99,11 +141,11 @@ SmcKeyEntry speedEntry(std::int64_t rpm) {
     return littleEndianFloat(double(rpm));
 }
 
-class HwmonSmc final : public SmcTransport {
+class StandInSmc final : public SmcTransport {
   public:
-    HwmonSmc(std::map<std::uint32_t, Source> sources, std::size_t fanCount)
-        : sources(std::move(sources)), fanCount{fourCharCode("ui8 "), 1, {std::uint8_t(fanCount)}} {
-    }
+    StandInSmc(std::map<std::uint32_t, fs::path> smcKeys,
+               std::map<std::uint32_t, SmcKeyEntry> standIns)
+        : smcKeys(std::move(smcKeys)), standIns(std::move(standIns)) {}
 
     std::int32_t call(std::uint32_t selector, const void* input, std::size_t inputSize,
                       void* output, std::size_t* outputSize) override {
@@ -114,72 +156,84 @@ class HwmonSmc final : public SmcTransport {
   private:
     // Read once, so that a key's two calls agree on its type and bytes.
     const SmcKeyEntry* entry(std::uint32_t key) {
-        if (key == fourCharCode("FNum"))
-            return &fanCount;
-        auto source = sources.find(key);
-        if (source == sources.end())
+        if (auto standIn = standIns.find(key); standIn != standIns.end())
+            return &standIn->second;
+        auto source = smcKeys.find(key);
+        if (source == smcKeys.end())
             return nullptr;
         auto [reading, isNew] = readings.try_emplace(key);
         if (isNew)
-            reading->second = read(source->second);
+            if (auto value = readReading(source->second))
+                reading->second = temperatureEntry(*value);
         return reading->second ? &*reading->second : nullptr;
     }
 
-    static std::optional<SmcKeyEntry> read(const Source& source) {
-        auto text = readSysfsAttribute(source.file);
-        auto value = text ? parseReading(*text) : std::nullopt;
-        if (!value)
-            return std::nullopt;
-        return source.quantity == Quantity::millidegrees ? temperatureEntry(*value)
-                                                         : speedEntry(*value);
-    }
-
-    std::map<std::uint32_t, Source> sources;
-    SmcKeyEntry fanCount;
+    std::map<std::uint32_t, fs::path> smcKeys;
+    std::map<std::uint32_t, SmcKeyEntry> standIns;
     std::map<std::uint32_t, std::optional<SmcKeyEntry>> readings;
 };
 
+std::string fanKey(std::size_t index, std::string_view suffix) {
+    std::string key = "F" + std::to_string(index);
+    key += suffix;
+    return key;
+}
+
 } // namespace
 
-std::unique_ptr<SmcTransport> openHwmonSmc(const fs::path& classDir) {
-    std::vector<HwmonChip> chips = findHwmonChips(classDir);
-    if (chips.empty())
+std::unique_ptr<SmcTransport> openStandInSmc(const std::vector<HwmonChip>& chips,
+                                             const std::vector<NvmlDeviceReadings>& nvidia) {
+    if (chips.empty() && nvidia.empty())
         return nullptr;
-
-    // applesmc's own keys come first; a stand-in never replaces one.
-    std::map<std::uint32_t, Source> sources;
-    std::map<std::uint32_t, Source> standIns;
-    std::size_t fanIndex = 0;
+    std::map<std::uint32_t, fs::path> smcKeys;
+    std::optional<std::int64_t> processor, graphics;
+    std::vector<Fan> fans;
     for (const HwmonChip& chip : chips) {
-        for (unsigned n : chip.temperatures) {
-            std::string base = numbered("temp", n);
-            Source source{chip.dir / (base + "_input"), Quantity::millidegrees};
-            std::optional<std::string> label = readSysfsAttribute(chip.dir / (base + "_label"));
-            if (chip.name == "applesmc") {
+        if (chip.name == "applesmc") {
+            for (unsigned n : chip.temperatures) {
+                auto label = readSysfsAttribute(chip.dir / attribute("temp", n, "_label"));
                 if (label && isSmcKey(*label))
-                    sources.emplace(fourCharCode(*label), source);
-            } else if (auto key = mappedTemperatureKey(chip.name, n, label)) {
-                standIns.emplace(fourCharCode(*key), source);
+                    smcKeys.emplace(fourCharCode(*label),
+                                    chip.dir / attribute("temp", n, "_input"));
             }
+        } else if (auto part = sensedPart(chip.name)) {
+            keepHottest(*part == SensedPart::processor ? processor : graphics, partReading(chip));
         }
-        for (unsigned n : chip.fans) {
-            // A fan count above 8 is refused whole, so the first 8 fans in chip order
-            // stand for all: a board with 7 fans and a GPU with 2 still shows 8.
-            if (fanIndex == maxFans)
-                break;
-            std::size_t index = fanIndex++;
-            std::string key = numbered("F", index);
-            std::string base = numbered("fan", n);
-            for (auto [suffix, attribute] :
-                 {std::pair{"Ac", "_input"}, {"Mn", "_min"}, {"Mx", "_max"}})
-                standIns.emplace(fourCharCode(key + suffix),
-                                 Source{chip.dir / (base + attribute), Quantity::rpm});
-        }
+        for (unsigned n : chip.fans)
+            if (auto rpm = plausibleSpeed(readReading(chip.dir / attribute("fan", n, "_input"))))
+                fans.push_back({*rpm, chip.dir / attribute("fan", n, "")});
     }
-    sources.merge(standIns);
-    return std::make_unique<HwmonSmc>(std::move(sources), fanIndex);
+    for (const NvmlDeviceReadings& device : nvidia) {
+        if (device.temperatureCelsius && isPlausibleCelsius(*device.temperatureCelsius))
+            keepHottest(graphics, std::int64_t(*device.temperatureCelsius) * 1000);
+        for (unsigned rpm : device.fanRPM)
+            if (isPlausibleRPM(rpm))
+                fans.push_back({std::int64_t(rpm), std::nullopt});
+    }
+
+    std::map<std::uint32_t, SmcKeyEntry> standIns;
+    for (auto [key, reading] : {std::pair{"TC0P", processor}, {"TG0D", graphics}})
+        if (reading && !smcKeys.contains(fourCharCode(key)))
+            standIns.emplace(fourCharCode(key), temperatureEntry(*reading));
+    fans = chooseFans(std::move(fans));
+    standIns.emplace(fourCharCode("FNum"),
+                     SmcKeyEntry{fourCharCode("ui8 "), 1, {std::uint8_t(fans.size())}});
+    for (std::size_t i = 0; i < fans.size(); ++i) {
+        for (auto [suffix, rpm] : {std::pair{"Ac", std::optional(fans[i].rpm)},
+                                   {"Mn", limit(fans[i], "_min")},
+                                   {"Mx", limit(fans[i], "_max")}})
+            if (rpm)
+                standIns.emplace(fourCharCode(fanKey(i, suffix)), speedEntry(*rpm));
+    }
+    return std::make_unique<StandInSmc>(std::move(smcKeys), std::move(standIns));
+}
+
+std::unique_ptr<SmcTransport> openHwmonSmc(const fs::path& classDir) {
+    return openStandInSmc(findHwmonChips(classDir), {});
 }
 
 std::unique_ptr<SmcTransport> openSystemSmc() {
-    return openHwmonSmc("/sys/class/hwmon");
+    return openStandInSmc(
+        findHwmonChips("/sys/class/hwmon"),
+        readSystemNvmlDevices(NvmlQuery::sensors).value_or(std::vector<NvmlDeviceReadings>()));
 }

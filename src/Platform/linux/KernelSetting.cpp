@@ -1,5 +1,6 @@
 #include "../KernelSetting.h"
 
+#include "ArmProcessorName.h"
 #include "FileDescriptor.h"
 
 #include <algorithm>
@@ -11,9 +12,9 @@
 
 namespace {
 
-// The start of /proc/cpuinfo, up to the end of its first "model name" line. Read in small
-// pieces: the kernel writes each processor's part only when a read reaches it, and on a
-// large machine the others cost far more than the one line we want.
+// The first processor's part of /proc/cpuinfo, or as much of it as holds its "model
+// name". Read in small pieces: the kernel writes each processor's part only when a read
+// reaches it, and on a large machine the others cost far more than the lines we want.
 std::string cpuinfoStart() {
     constexpr std::size_t limit = 16384;
     std::string text;
@@ -23,29 +24,44 @@ std::string cpuinfoStart() {
     while (file && text.size() < limit && (count = ::read(file.get(), piece, sizeof piece)) > 0) {
         text.append(piece, std::size_t(count));
         auto name = text.find("\nmodel name");
-        if (name != std::string::npos && text.find('\n', name + 1) != std::string::npos)
+        if (text.find("\n\n") != std::string::npos ||
+            (name != std::string::npos && text.find('\n', name + 1) != std::string::npos))
             break;
     }
     return text;
 }
 
-} // namespace
-
-std::optional<std::string> cpuModelName(std::string_view cpuinfo) {
-    while (!cpuinfo.empty()) {
-        std::string_view line = cpuinfo.substr(0, cpuinfo.find('\n'));
-        cpuinfo.remove_prefix(std::min(cpuinfo.size(), line.size() + 1));
-        if (!line.starts_with("model name"))
+// The value of the first line of `block` that starts with `field`: the text after its
+// colon and the one space the kernel writes there.
+std::optional<std::string_view> fieldValue(std::string_view block, std::string_view field) {
+    while (!block.empty()) {
+        std::string_view line = block.substr(0, block.find('\n'));
+        block.remove_prefix(std::min(block.size(), line.size() + 1));
+        if (!line.starts_with(field))
             continue;
         auto colon = line.find(':');
         if (colon == std::string_view::npos)
             return std::nullopt;
-        // The kernel writes "model name\t: " and then the name as it is, spaces and all.
         auto start = colon + 1;
         if (start < line.size() && line[start] == ' ')
             ++start;
-        return std::string(line.substr(start));
+        return line.substr(start);
     }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<std::string> cpuModelName(std::string_view cpuinfo) {
+    std::string_view first = cpuinfo.substr(0, cpuinfo.find("\n\n"));
+    // The kernel writes the name as it is, spaces and all.
+    if (auto name = fieldValue(first, "model name"))
+        return std::string(*name);
+    // arm64 writes no name, only the codes of the processor's identification.
+    auto implementer = fieldValue(first, "CPU implementer");
+    auto part = fieldValue(first, "CPU part");
+    if (implementer && part)
+        return armProcessorName(*implementer, *part);
     return std::nullopt;
 }
 
