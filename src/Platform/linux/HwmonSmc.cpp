@@ -32,7 +32,7 @@ std::optional<std::int64_t> readReading(const fs::path& file) {
     return text ? parseReading(*text) : std::nullopt;
 }
 
-// "temp", 3 and "_input" give "temp3_input".
+// "temp", 3 and "_input" give "temp3_input"; "F", 0 and "Ac" the key "F0Ac".
 std::string attribute(std::string_view kind, unsigned number, std::string_view suffix) {
     std::string text(kind);
     text += std::to_string(number);
@@ -173,12 +173,6 @@ class StandInSmc final : public SmcTransport {
     std::map<std::uint32_t, std::optional<SmcKeyEntry>> readings;
 };
 
-std::string fanKey(std::size_t index, std::string_view suffix) {
-    std::string key = "F" + std::to_string(index);
-    key += suffix;
-    return key;
-}
-
 } // namespace
 
 std::unique_ptr<SmcTransport> openStandInSmc(const std::vector<HwmonChip>& chips,
@@ -223,7 +217,8 @@ std::unique_ptr<SmcTransport> openStandInSmc(const std::vector<HwmonChip>& chips
                                    {"Mn", limit(fans[i], "_min")},
                                    {"Mx", limit(fans[i], "_max")}})
             if (rpm)
-                standIns.emplace(fourCharCode(fanKey(i, suffix)), speedEntry(*rpm));
+                standIns.emplace(fourCharCode(attribute("F", unsigned(i), suffix)),
+                                 speedEntry(*rpm));
     }
     return std::make_unique<StandInSmc>(std::move(smcKeys), std::move(standIns));
 }
