@@ -13,6 +13,7 @@
 #include <csignal>
 #include <future>
 #include <mutex>
+#include <sys/resource.h>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -134,6 +135,39 @@ TEST_F(ClientConnection, CallDroppedUnsentMayReleaseItsConnection) {
         owned.invalidate(); // most often before the thread has taken the call
         ASSERT_EQ(released.get_future().wait_for(2s), std::future_status::ready) << round;
     }
+}
+
+// Out of descriptors before its first connection, the process's connection thread has no
+// epoll set to wait on: each connection ends as if its service were absent, and the thread
+// then sleeps rather than spin. Run in a process of its own, which has no thread yet.
+TEST(ClientWithoutDescriptors, ConnectionsEndAndItsThreadSleeps) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            RuntimeDirectory runtime;
+            int lowestFree = dup(STDIN_FILENO);
+            close(lowestFree);
+            rlimit limit{};
+            getrlimit(RLIMIT_NOFILE, &limit);
+            limit.rlim_cur = rlim_t(lowestFree);
+            setrlimit(RLIMIT_NOFILE, &limit);
+            std::promise<void> invalidated;
+            auto connection = makeServiceConnection(contract::sensorMachServiceName);
+            connection->setInvalidationHandler([&] { invalidated.set_value(); });
+            connection->resume();
+            connection->remoteObjectProxy(nullptr)->fetchSnapshotWithReply([](ReplyBytes) {});
+            if (invalidated.get_future().wait_for(2s) != std::future_status::ready)
+                std::_Exit(2);
+            auto processorTime = [] {
+                timespec now{};
+                clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+                return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+            };
+            auto before = processorTime();
+            std::this_thread::sleep_for(500ms);
+            std::_Exit(processorTime() - before < 50ms ? 0 : 3);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 // Only the team's agent is heard. One that never answers runs into the time-out, which the

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <grp.h>
@@ -80,6 +81,29 @@ class HandStartedAgent : public testing::Test {
 };
 
 } // namespace
+
+// Without its signature module the agent can verify no one, so it admits no one; like
+// every failure, that goes unsaid.
+TEST_F(HandStartedAgent, WithoutItsSignatureModuleNoOneIsAdmittedAndNothingIsWritten) {
+    agent->kill();
+    auto copy = runtime.path() / "Bare.app/Contents/MacOS/CorvanePluginAgent";
+    std::filesystem::create_directories(copy.parent_path());
+    std::filesystem::copy_file(AGENT_PATH, copy);
+    auto errors = runtime.path() / "errors";
+    agent.emplace(BackgroundProcess::fork([&] {
+        FileDescriptor file(open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+        if (!file || dup2(file.get(), STDERR_FILENO) != STDERR_FILENO)
+            return 126;
+        execl(copy.c_str(), copy.c_str(), nullptr);
+        return 127;
+    }));
+    ASSERT_TRUE(waitForListener(path, 5s));
+    RawClient client(path);
+    expectClosed(client);
+    agent->terminate(2s);
+    std::ifstream written(errors);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}), "");
+}
 
 // Calls sent faster than they are answered, the last with the client's writing side
 // already shut, all get their replies, in call order, before the agent closes. The count

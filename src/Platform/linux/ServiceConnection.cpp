@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <sys/epoll.h>
@@ -47,8 +48,9 @@ class ConnectionThread {
     }
     // Gives `channel` a turn soon.
     void wake(std::shared_ptr<Channel> channel);
-    // Watches the connected `fd` for `events` on behalf of `channel`.
-    void watch(int fd, Channel* channel, std::uint32_t events, bool added);
+    // Watches the connected `fd` for `events` on behalf of `channel`; false when the
+    // kernel refuses (out of memory or watches), errno saying why.
+    [[nodiscard]] bool watch(int fd, Channel* channel, std::uint32_t events, bool added);
     void unwatch(int fd) { epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, fd, nullptr); }
 
   private:
@@ -57,17 +59,23 @@ class ConnectionThread {
         epoll_event event{};
         event.events = EPOLLIN;
         event.data.ptr = nullptr;
-        epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, wake_.get(), &event);
-        std::thread worker([this] { run(); });
+        canWait_ =
+            epoll_ && wake_ && epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, wake_.get(), &event) == 0;
+        std::thread worker([this] { canWait_ ? run() : endEveryChannel(); });
         id_ = worker.get_id();
         worker.detach();
     }
     void run();
+    // Without its epoll set or its wake-up event (out of descriptors or memory) no
+    // connection can be served: each channel ends as one whose service cannot be reached.
+    void endEveryChannel();
     void turn(const std::shared_ptr<Channel>& channel, std::uint32_t events);
 
     FileDescriptor epoll_;
     FileDescriptor wake_;
+    bool canWait_ = false;
     std::mutex mutex_; // guards woken_
+    std::condition_variable wokenWithoutEpoll_;
     std::vector<std::shared_ptr<Channel>> woken_;
     std::thread::id id_;
     // The thread alone uses these: every connection it serves, and those waiting for
@@ -108,7 +116,7 @@ class Channel : public std::enable_shared_from_this<Channel> {
   private:
     enum class Connect { connected, backlogFull, failed };
     Connect connectToService();
-    void watchSocket();
+    [[nodiscard]] bool watchSocket();
     void queueUnconnectedCalls();
     void disconnect();
     void writeRequests();
@@ -179,16 +187,33 @@ void ConnectionThread::wake(std::shared_ptr<Channel> channel) {
     }
     // The thread itself, in a handler, finds it before it next waits.
     if (first && std::this_thread::get_id() != id_) {
+        if (!canWait_) {
+            wokenWithoutEpoll_.notify_one();
+            return;
+        }
         std::uint64_t one = 1;
         [[maybe_unused]] auto written = write(wake_.get(), &one, sizeof one);
     }
 }
 
-void ConnectionThread::watch(int fd, Channel* channel, std::uint32_t events, bool added) {
+bool ConnectionThread::watch(int fd, Channel* channel, std::uint32_t events, bool added) {
     epoll_event event{};
     event.events = events;
     event.data.ptr = channel;
-    epoll_ctl(epoll_.get(), added ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &event);
+    return epoll_ctl(epoll_.get(), added ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &event) == 0;
+}
+
+void ConnectionThread::endEveryChannel() {
+    for (;;) {
+        std::vector<std::shared_ptr<Channel>> woken;
+        {
+            std::unique_lock lock(mutex_);
+            wokenWithoutEpoll_.wait(lock, [this] { return !woken_.empty(); });
+            woken.swap(woken_);
+        }
+        for (const auto& channel : woken)
+            channel->end();
+    }
 }
 
 void ConnectionThread::run() {
@@ -320,7 +345,10 @@ Channel::Turn Channel::turn(std::uint32_t events) {
     writeRequests();
     if (socket_ && (events & (EPOLLIN | EPOLLHUP | EPOLLERR)) && !readReplies())
         return Turn::ended;
-    watchSocket();
+    if (!watchSocket()) {
+        failCallsInFlight(errno);
+        return Turn::ended;
+    }
     return Turn::events;
 }
 
@@ -377,13 +405,16 @@ Channel::Connect Channel::connectToService() {
     return Connect::connected;
 }
 
-void Channel::watchSocket() {
+// A socket the connection thread cannot watch would never be heard again.
+bool Channel::watchSocket() {
     if (!socket_)
-        return;
+        return true;
     std::uint32_t wanted = unsent_.empty() ? EPOLLIN : EPOLLIN | EPOLLOUT;
-    if (wanted != watched_)
-        ConnectionThread::shared().watch(socket_.get(), this, wanted, watched_ != 0);
+    if (wanted != watched_ &&
+        !ConnectionThread::shared().watch(socket_.get(), this, wanted, watched_ != 0))
+        return false;
     watched_ = wanted;
+    return true;
 }
 
 void Channel::disconnect() {
