@@ -34,6 +34,11 @@ struct Machine {
     std::vector<FanReading> fans;
 };
 
+// A fan without limits.
+FanReading fan(std::int64_t id, double rpm) {
+    return {id, rpm, std::nullopt, std::nullopt};
+}
+
 const std::string intel = "Intel(R) Core(TM) i7-9700K CPU @ 3.60GHz";
 const std::string amd = "AMD Ryzen 7 2700X Eight-Core Processor";
 const std::string arm = "ARM Cortex-A72";
@@ -75,7 +80,7 @@ const std::vector<Machine>& machines() {
          59,
          std::nullopt,
          2,
-         {{0, 1100, 400, std::nullopt}, {1, 0, std::nullopt, std::nullopt}}},
+         {{0, 1100, 400, std::nullopt}, fan(1, 0)}},
         {"Intel on kernels that write Physical id",
          intel,
          {{"coretemp",
@@ -179,7 +184,7 @@ const std::vector<Machine>& machines() {
          61,
          45,
          1,
-         {{0, 0, std::nullopt, std::nullopt}}},
+         {fan(0, 0)}},
         {"Raspberry Pi: the SoC's cpu_thermal zone",
          arm,
          {{"cpu_thermal", {"temp1_input=48500"}}, {"rpi_volt", {"in0_lcrit_alarm=0"}}},
@@ -202,7 +207,7 @@ const std::vector<Machine>& machines() {
          47,
          42,
          1,
-         {{0, 2100, std::nullopt, std::nullopt}}},
+         {fan(0, 2100)}},
         {"arm64 server: X-Gene's SoC temperature, not the ACPI zone",
          "APM X-Gene",
          {{"acpitz", {"temp1_input=75000"}},
@@ -236,9 +241,7 @@ const std::vector<Machine>& machines() {
          50,
          64,
          3,
-         {{0, 800, std::nullopt, std::nullopt},
-          {1, 1450, std::nullopt, std::nullopt},
-          {2, 900, std::nullopt, std::nullopt}}},
+         {fan(0, 800), fan(1, 1450), fan(2, 900)}},
         {"nouveau",
          intel,
          {{"nouveau", {"temp1_input=50000", "fan1_input=1500"}}},
@@ -246,7 +249,7 @@ const std::vector<Machine>& machines() {
          std::nullopt,
          50,
          1,
-         {{0, 1500, std::nullopt, std::nullopt}}},
+         {fan(0, 1500)}},
         {"Intel Arc under xe: the package, not the video memory",
          intel,
          {{"xe",
@@ -265,14 +268,8 @@ const std::vector<Machine>& machines() {
          std::nullopt,
          38,
          8,
-         {{0, 1200, std::nullopt, std::nullopt},
-          {1, 0, std::nullopt, std::nullopt},
-          {2, 0, std::nullopt, std::nullopt},
-          {3, 0, std::nullopt, std::nullopt},
-          {4, 900, std::nullopt, std::nullopt},
-          {5, 0, std::nullopt, std::nullopt},
-          {6, 700, std::nullopt, std::nullopt},
-          {7, 1300, std::nullopt, std::nullopt}}},
+         {fan(0, 1200), fan(1, 0), fan(2, 0), fan(3, 0), fan(4, 900), fan(5, 0), fan(6, 700),
+          fan(7, 1300)}},
         {"ThinkPad: the processor's package, not the embedded controller's figure",
          intel,
          with({{"coretemp", {"temp1_label=Package id 0", "temp1_input=52000"}},
@@ -281,7 +278,7 @@ const std::vector<Machine>& machines() {
          52,
          std::nullopt,
          1,
-         {{0, 2900, std::nullopt, std::nullopt}}},
+         {fan(0, 2900)}},
         {"Dell notebook: dell_smm's CPU and GPU are the controller's; a fan that fails "
          "is no fan",
          intel,
@@ -293,7 +290,7 @@ const std::vector<Machine>& machines() {
          58,
          std::nullopt,
          1,
-         {{0, 2400, std::nullopt, std::nullopt}}},
+         {fan(0, 2400)}},
         {"No chip and no NVIDIA device: no SMC at all",
          intel,
          {},
