@@ -9,7 +9,7 @@
 namespace {
 
 std::unique_ptr<SMCReader> openOn(const FakeHwmon& tree) {
-    return SMCReader::open(openHwmonSmc(tree.classDir()));
+    return SMCReader::open(openStandInSmc(findHwmonChips(tree.classDir()), {}));
 }
 
 // "KEY=VALUE KEY ...": each key reads the value, as single precision gives it, or nothing.

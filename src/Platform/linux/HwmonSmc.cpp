@@ -102,7 +102,6 @@ std::vector<Fan> chooseFans(std::vector<Fan> fans) {
     std::iota(order.begin(), order.end(), 0);
     std::stable_partition(order.begin(), order.end(),
                           [&](std::size_t i) { return fans[i].rpm > 0; });
-
     order.resize(most);
     std::sort(order.begin(), order.end());
     std::vector<Fan> chosen;
@@ -221,10 +220,6 @@ std::unique_ptr<SmcTransport> openStandInSmc(const std::vector<HwmonChip>& chips
                                  speedEntry(*rpm));
     }
     return std::make_unique<StandInSmc>(std::move(smcKeys), std::move(standIns));
-}
-
-std::unique_ptr<SmcTransport> openHwmonSmc(const fs::path& classDir) {
-    return openStandInSmc(findHwmonChips(classDir), {});
 }
 
 std::unique_ptr<SmcTransport> openSystemSmc() {

@@ -4,7 +4,6 @@
 #include "HwmonTree.h"
 #include "NvmlDevices.h"
 
-#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -23,6 +22,3 @@
 // in. Nothing when there is no source at all.
 std::unique_ptr<SmcTransport> openStandInSmc(const std::vector<HwmonChip>& chips,
                                              const std::vector<NvmlDeviceReadings>& nvidia);
-
-// The same from the hwmon chips in `classDir` alone.
-std::unique_ptr<SmcTransport> openHwmonSmc(const std::filesystem::path& classDir);
