@@ -3,10 +3,8 @@
 #include "SmallFile.h"
 
 #include <algorithm>
-#include <charconv>
 #include <string>
 #include <string_view>
-#include <system_error>
 
 namespace fs = std::filesystem;
 
@@ -21,20 +19,6 @@ bool isCardName(std::string_view name) {
     return std::all_of(name.begin(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// The whole number a sysfs attribute holds, as the kernel writes a percentage; nothing
-// when the file cannot be read (a sleeping device may refuse) or holds something else.
-std::optional<double> readNumber(const fs::path& file) {
-    auto text = readSysfsAttribute(file);
-    if (!text)
-        return std::nullopt;
-    long long value = 0;
-    const char* end = text->data() + text->size();
-    auto [parsed, error] = std::from_chars(text->data(), end, value);
-    if (error != std::errc() || parsed != end)
-        return std::nullopt;
-    return double(value);
-}
-
 } // namespace
 
 std::optional<std::vector<GpuStatistics>> drmStatistics(const fs::path& classDir) {
@@ -46,8 +30,8 @@ std::optional<std::vector<GpuStatistics>> drmStatistics(const fs::path& classDir
         if (!isCardName(name))
             continue;
         GpuStatistics statistics;
-        if (auto busy = readNumber(classDir / name / "device" / "gpu_busy_percent"))
-            statistics.emplace(deviceUtilizationKey, *busy);
+        if (auto busy = readSysfsInteger(classDir / name / "device" / "gpu_busy_percent"))
+            statistics.emplace(deviceUtilizationKey, double(*busy));
         cards.push_back(std::move(statistics));
     }
     return cards;

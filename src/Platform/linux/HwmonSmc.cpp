@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <charconv>
 #include <map>
 #include <numeric>
 #include <optional>
@@ -16,21 +15,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// A whole decimal integer, as hwmon writes its readings.
-std::optional<std::int64_t> parseReading(const std::string& text) {
-    std::int64_t value = 0;
-    const char* end = text.data() + text.size();
-    auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (text.empty() || error != std::errc() || stop != end)
-        return std::nullopt;
-    return value;
-}
-
-std::optional<std::int64_t> readReading(const fs::path& file) {
-    auto text = readSysfsAttribute(file);
-    return text ? parseReading(*text) : std::nullopt;
-}
 
 // "temp", 3 and "_input" give "temp3_input"; "F", 0 and "Ac" the key "F0Ac".
 std::string attribute(std::string_view kind, unsigned number, std::string_view suffix) {
@@ -73,7 +57,7 @@ std::optional<std::int64_t> partReading(const HwmonChip& chip) {
     for (std::size_t i = 0; i < ranked.size(); ++i) {
         if (hottest && ranked[i].first != ranked[i - 1].first)
             break;
-        auto value = readReading(chip.dir / attribute("temp", ranked[i].second, "_input"));
+        auto value = readSysfsInteger(chip.dir / attribute("temp", ranked[i].second, "_input"));
         if (value && isPlausibleMillidegrees(*value))
             keepHottest(hottest, value);
     }
@@ -89,7 +73,7 @@ struct Fan {
 std::optional<std::int64_t> limit(const Fan& fan, std::string_view suffix) {
     if (!fan.hwmonBase)
         return std::nullopt;
-    return plausibleSpeed(readReading(fan.hwmonBase->string() + std::string(suffix)));
+    return plausibleSpeed(readSysfsInteger(fan.hwmonBase->string() + std::string(suffix)));
 }
 
 // Up to eight fans, in the order found. Where there are more, an empty header, which
@@ -162,7 +146,7 @@ class StandInSmc final : public SmcTransport {
             return nullptr;
         auto [reading, isNew] = readings.try_emplace(key);
         if (isNew)
-            if (auto value = readReading(source->second))
+            if (auto value = readSysfsInteger(source->second))
                 reading->second = temperatureEntry(*value);
         return reading->second ? &*reading->second : nullptr;
     }
@@ -193,7 +177,8 @@ std::unique_ptr<SmcTransport> openStandInSmc(const std::vector<HwmonChip>& chips
             keepHottest(*part == SensedPart::processor ? processor : graphics, partReading(chip));
         }
         for (unsigned n : chip.fans)
-            if (auto rpm = plausibleSpeed(readReading(chip.dir / attribute("fan", n, "_input"))))
+            if (auto rpm =
+                    plausibleSpeed(readSysfsInteger(chip.dir / attribute("fan", n, "_input"))))
                 fans.push_back({*rpm, chip.dir / attribute("fan", n, "")});
     }
     for (const NvmlDeviceReadings& device : nvidia) {

@@ -3,6 +3,7 @@
 #include "FileDescriptor.h"
 
 #include <algorithm>
+#include <charconv>
 #include <dirent.h>
 #include <fcntl.h>
 #include <string_view>
@@ -47,4 +48,16 @@ std::optional<std::vector<std::string>> directoryNames(const std::filesystem::pa
     }
     ::closedir(stream);
     return names;
+}
+
+std::optional<std::int64_t> readSysfsInteger(const std::filesystem::path& file) {
+    auto text = readSysfsAttribute(file);
+    if (!text)
+        return std::nullopt;
+    std::int64_t value = 0;
+    const char* end = text->data() + text->size();
+    auto [stop, error] = std::from_chars(text->data(), end, value);
+    if (error != std::errc() || stop != end)
+        return std::nullopt;
+    return value;
 }
