@@ -1,12 +1,17 @@
 #include "Platform/ProcessIdentity.h"
+#include "Platform/linux/FileDescriptor.h"
+#include "Platform/linux/VerifyInChild.h"
 #include "Shared/ProgramSignature.h"
 #include "Shared/ServiceContract.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <sys/prctl.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -76,4 +81,29 @@ TEST(ExecutableIdentity, IsTheSameVerifiedInAChild) {
     verifySignaturesInChildProcesses();
     for (const auto& [program, identity] : verified)
         EXPECT_EQ(identityOf(program), identity);
+}
+
+// A verifier that kept its parent's listening socket would hold the agent's path after the
+// agent was killed, so that the next could not take it over; it keeps only the program,
+// and dies with its parent.
+TEST(ExecutableIdentity, AChildVerifierHoldsOnlyTheProgram) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    FileDescriptor parentsOwn(ends[0]), parentsOther(ends[1]);
+    FileDescriptor program(open("/proc/self/exe", O_RDONLY | O_CLOEXEC));
+    bool shortage = false;
+    auto answer = verifyInChild(
+        program.get(),
+        [&]() -> std::optional<programsignature::Signer> {
+            int signal = 0;
+            if (fcntl(parentsOwn.get(), F_GETFD) != -1 ||
+                fcntl(parentsOther.get(), F_GETFD) != -1 || fcntl(program.get(), F_GETFD) == -1 ||
+                prctl(PR_GET_PDEATHSIG, &signal) != 0 || signal != SIGKILL)
+                return std::nullopt;
+            return programsignature::Signer{"alone", {}};
+        },
+        shortage);
+    EXPECT_FALSE(shortage);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->organizationalUnit, "alone");
 }

@@ -158,7 +158,7 @@ std::optional<CodeIdentity> verifiedIdentity(int fd, const struct stat& status, 
             },
             signature, signingAnchor());
     };
-    auto signer = verifiedApart ? verifyInChild(verify, shortage) : verify();
+    auto signer = verifiedApart ? verifyInChild(fd, verify, shortage) : verify();
     auto notes = signer ? readElfNotes(fd, contentSize) : std::nullopt;
     auto identity = notes ? identityOfNotes(*notes) : std::nullopt;
     if (!identity)

@@ -2,11 +2,15 @@
 
 #include "FileDescriptor.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <string_view>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -103,10 +107,28 @@ std::optional<int> exitStatus(pid_t child) {
     return WIFEXITED(status) ? std::optional(WEXITSTATUS(status)) : std::nullopt;
 }
 
+// Closes every descriptor from 3 up but `first` and `second`, where first < second.
+void closeAllBut(int first, int second) {
+    auto closeBetween = [](int low, int high) { // both included
+        if (low > high || close_range(unsigned(low), unsigned(high), 0) == 0)
+            return;
+        for (int fd = low; fd <= high; ++fd) // kernels before 5.9
+            close(fd);
+    };
+    rlimit files{};
+    int last = getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < RLIM_INFINITY &&
+                       files.rlim_cur <= rlim_t(INT32_MAX)
+                   ? int(files.rlim_cur) - 1
+                   : INT32_MAX;
+    closeBetween(3, first - 1);
+    closeBetween(first + 1, second - 1);
+    closeBetween(second + 1, last);
+}
+
 } // namespace
 
-std::optional<Signer> verifyInChild(const std::function<std::optional<Signer>()>& verify,
-                                    bool& shortage) {
+std::optional<Signer>
+verifyInChild(int program, const std::function<std::optional<Signer>()>& verify, bool& shortage) {
     int ends[2];
     // Both fail only for want of descriptors, memory or processes.
     if (pipe2(ends, O_CLOEXEC) != 0) {
@@ -115,6 +137,7 @@ std::optional<Signer> verifyInChild(const std::function<std::optional<Signer>()>
     }
     FileDescriptor reading(ends[0]);
     FileDescriptor writing(ends[1]);
+    const pid_t parent = getpid();
     pid_t child = fork();
     if (child < 0) {
         shortage = true;
@@ -123,6 +146,12 @@ std::optional<Signer> verifyInChild(const std::function<std::optional<Signer>()>
     if (child == 0) {
         // Nothing may unwind past here: the child would carry on as its parent.
         int ending = unfinished;
+        // The child holds nothing of its parent's but the program and the answer's pipe, and
+        // dies with it: a listening socket it kept open would outlive a killed agent and
+        // stop the next one from taking over its path.
+        if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent)
+            _exit(ending);
+        closeAllBut(std::min(program, writing.get()), std::max(program, writing.get()));
         try {
             auto signer = verify();
             ending = signer && writeAll(writing.get(), encode(*signer)) ? verified : refused;
