@@ -17,6 +17,7 @@
 #include "ProcessCpu.h"
 #include "Shared/ServiceFrames.h"
 #include "Shared/SnapshotJSON.h"
+#include "support/AgentServiceCalls.h"
 #include "support/PrivateUserManager.h"
 #include "support/ServiceHarness.h"
 
@@ -265,7 +266,7 @@ SharedManager* sharedManager(std::string& failure) {
         auto units = systemdUnitsForBundle(APP_BUNDLE, plistName);
         if (!manager)
             return std::nullopt;
-        if (!units || !makeAgentService(APP_BUNDLE, plistName)->registerService() ||
+        if (!units || !registered(*makeAgentService(APP_BUNDLE, plistName)) ||
             !allowUnlimitedStarts(*manager, *units) || !installOneByteService(*manager)) {
             failure = "cannot install the agent or the trivial service";
             return std::nullopt;

@@ -58,50 +58,69 @@ template <typename T> void PluginManager::publish(Property property, T& field, T
     field = std::move(value);
 }
 
+// The service manager and the agent answer on other threads, after any delay, when the
+// manager may be gone: their answers only hop to the main actor, and are dropped there
+// if it is.
+template <typename Apply> auto PluginManager::onMainActor(Apply apply) {
+    return [weak = weak_from_this(), &mainActor = mainActor_, apply](auto... outcome) {
+        mainActor.post([weak, apply, outcome...]() mutable {
+            if (auto self = weak.lock())
+                apply(*self, std::move(outcome)...);
+        });
+    };
+}
+
 void PluginManager::install() {
     publish(Property::isWorking, isWorking_, true);
     publish(Property::message, message_, {});
     publish(Property::showRemovalInstructions, showRemovalInstructions_, false);
-    if (service_->registerService())
-        refreshStatus();
-    else
-        publish(Property::message, message_, std::optional<std::string>(installFailed));
-    publish(Property::isWorking, isWorking_, false);
+    service_->registerService(onMainActor([](PluginManager& self, bool registered) {
+        if (registered) {
+            self.readStatus([](PluginManager& then) {
+                then.publish(Property::isWorking, then.isWorking_, false);
+            });
+            return;
+        }
+        self.publish(Property::message, self.message_, std::optional<std::string>(installFailed));
+        self.publish(Property::isWorking, self.isWorking_, false);
+    }));
 }
 
 void PluginManager::uninstall() {
     publish(Property::isWorking, isWorking_, true);
     publish(Property::message, message_, {});
-    mainActor_.post([weak = weak_from_this(), &mainActor = mainActor_] {
-        if (auto self = weak.lock())
-            self->service_->unregisterService([weak, &mainActor](bool succeeded) {
-                mainActor.post([weak, succeeded] {
-                    if (auto self = weak.lock())
-                        self->applyRemoval(succeeded);
-                });
+    service_->unregisterService(onMainActor([](PluginManager& self, bool unregistered) {
+        if (unregistered) {
+            self.readStatus([](PluginManager& then) {
+                then.publish(Property::snapshot, then.snapshot_, {});
+                then.publish(Property::showRemovalInstructions, then.showRemovalInstructions_,
+                             true);
+                then.publish(Property::isWorking, then.isWorking_, false);
             });
-    });
-}
-
-void PluginManager::applyRemoval(bool succeeded) {
-    if (succeeded) {
-        refreshStatus();
-        publish(Property::snapshot, snapshot_, {});
-        publish(Property::showRemovalInstructions, showRemovalInstructions_, true);
-    } else {
-        publish(Property::message, message_, std::optional<std::string>(removalFailed));
-    }
-    publish(Property::isWorking, isWorking_, false);
+            return;
+        }
+        self.publish(Property::message, self.message_, std::optional<std::string>(removalFailed));
+        self.publish(Property::isWorking, self.isWorking_, false);
+    }));
 }
 
 void PluginManager::refreshStatus() {
-    publish(Property::status, status_, service_->status());
-    if (status_ == ServiceStatus::requiresApproval)
-        publish(Property::message, message_, std::optional<std::string>(allowInSettings));
-    if (status_ == ServiceStatus::enabled)
-        refreshSnapshot();
-    else
-        publish(Property::isWorking, isWorking_, false);
+    readStatus({});
+}
+
+void PluginManager::readStatus(std::function<void(PluginManager&)> then) {
+    service_->status(onMainActor([then](PluginManager& self, ServiceStatus status) {
+        self.publish(Property::status, self.status_, status);
+        if (status == ServiceStatus::requiresApproval)
+            self.publish(Property::message, self.message_,
+                         std::optional<std::string>(allowInSettings));
+        if (status == ServiceStatus::enabled)
+            self.refreshSnapshot();
+        else
+            self.publish(Property::isWorking, self.isWorking_, false);
+        if (then)
+            then(self);
+    }));
 }
 
 void PluginManager::refreshSnapshot() {
@@ -113,14 +132,9 @@ void PluginManager::refreshSnapshot() {
         return;
     publish(Property::isRefreshing, isRefreshing_, true);
     ContinuousInstant earliestEnd = mainActor_.now() + minimumRefresh;
-    // The completion may come on any thread, after the manager is gone: it only hops.
-    fetch_(fetchTimeout,
-           [weak = weak_from_this(), &mainActor = mainActor_, earliestEnd](FetchResult result) {
-               mainActor.post([weak, earliestEnd, result = std::move(result)]() mutable {
-                   if (auto self = weak.lock())
-                       self->applyFetch(std::move(result), earliestEnd);
-               });
-           });
+    fetch_(fetchTimeout, onMainActor([earliestEnd](PluginManager& self, FetchResult result) {
+               self.applyFetch(std::move(result), earliestEnd);
+           }));
 }
 
 void PluginManager::applyFetch(FetchResult result, ContinuousInstant earliestEnd) {

@@ -35,9 +35,10 @@ class PluginManager : public std::enable_shared_from_this<PluginManager> {
     using Fetch = std::function<void(std::chrono::duration<double> timeout,
                                      SensorServiceClient::Completion completion)>;
 
-    // A new manager for the running app's launch agent, which reads the status at once
-    // (and so starts a fetch when the agent is enabled). Fetches and removals still under
-    // way post to `mainActor` even after the manager is gone, so it must outlive them.
+    // A new manager for the running app's launch agent, which asks for the status at once
+    // (and so starts a fetch when the agent turns out to be enabled). The service
+    // manager's answers and fetches still under way post to `mainActor` even after the
+    // manager is gone, so it must outlive them.
     static std::shared_ptr<PluginManager> create(MainActor& mainActor);
     // The same with the registration and the fetch given.
     static std::shared_ptr<PluginManager>
@@ -54,6 +55,8 @@ class PluginManager : public std::enable_shared_from_this<PluginManager> {
     std::uint64_t observe(Observer observer);
     void unobserve(std::uint64_t token);
 
+    // Each begins its work and returns; the outcome is published when it comes. The
+    // published state changes in the same order as if the service manager answered at once.
     void install();
     void uninstall();
     void refreshSnapshot();
@@ -64,8 +67,10 @@ class PluginManager : public std::enable_shared_from_this<PluginManager> {
   private:
     // Tells the observers, then assigns.
     template <typename T> void publish(Property property, T& field, T value);
-    // The outcomes of a removal and of a fetch, on the main actor.
-    void applyRemoval(bool succeeded);
+    // Wraps `apply(manager, outcome...)` as a completion callable on any thread.
+    template <typename Apply> auto onMainActor(Apply apply);
+    // Reads the status and applies it, then runs `then`.
+    void readStatus(std::function<void(PluginManager&)> then);
     void applyFetch(FetchResult result, ContinuousInstant earliestEnd);
 
     MainActor& mainActor_;

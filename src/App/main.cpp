@@ -1,3 +1,5 @@
+#include "Platform/AgentService.h"
+#include "Platform/ServiceConnection.h"
 #include "Platform/qt/QtMainActor.h"
 #include "Window/AppShell.h"
 #include "Window/Artwork.h"
@@ -23,5 +25,11 @@ int main(int argc, char* argv[]) {
     static QtMainActor& mainActor = *new QtMainActor;
     AppShell shell([] { return PluginManager::create(mainActor); }, resources);
     shell.openWindow();
-    return QApplication::exec();
+    int status = QApplication::exec();
+    // Nothing the windows began is cut off by the exit: a fetch may be checking the agent's
+    // signature with what the statics hold, and an uninstall cut short would leave the
+    // agent half removed.
+    endServiceConnections();
+    finishAgentServiceWork();
+    return status;
 }

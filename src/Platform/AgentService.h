@@ -14,18 +14,23 @@ enum class ServiceStatus {
 };
 
 // The app's launch agent as the service manager knows it: registered, unregistered
-// and asked about through this handle alone.
+// and asked about through this handle alone. Each operation returns at once, however slow
+// the manager; its `completion` runs once, on any thread, when the manager has answered or
+// the operation's deadline has passed. A failure is reported as such, the manager's own
+// error being dropped. The handle may go while its operations are under way.
 class AgentService {
   public:
     virtual ~AgentService() = default;
-    // Asks the service manager now; never fails, never blocks without bound.
-    virtual ServiceStatus status() = 0;
-    // Synchronous; false on any failure, the manager's own error being dropped.
-    virtual bool registerService() = 0;
-    // Returns at once; `completion` runs exactly once, on any thread, with whether the
-    // agent was unregistered.
+    // What the service manager says now.
+    virtual void status(std::function<void(ServiceStatus)> completion) = 0;
+    virtual void registerService(std::function<void(bool succeeded)> completion) = 0;
     virtual void unregisterService(std::function<void(bool succeeded)> completion) = 0;
 };
 
 // The launch agent `plistName` of the running app's bundle.
 std::unique_ptr<AgentService> makeAgentService(std::string_view plistName);
+
+// For a process about to exit: waits until every registration and unregistration begun
+// has ended, so that none is cut off half done. Status reads not yet begun are dropped,
+// their completions never run.
+void finishAgentServiceWork();

@@ -45,3 +45,9 @@ class ServiceConnection {
 
 // A new, not yet resumed connection to the named per-user service.
 std::unique_ptr<ServiceConnection> makeServiceConnection(std::string_view serviceName);
+
+// For a process about to exit: ends every connection as if invalidated, and waits until
+// the thread that serves them has finished what it was doing (checking a service's
+// signature, say) and stopped, so that nothing runs there while the process's statics
+// go. Connections made after it are never served.
+void endServiceConnections();

@@ -14,6 +14,7 @@ class PrivateUserManager {
     ~PrivateUserManager();
 
     ChildResult systemctl(std::vector<std::string> arguments);
+    pid_t pid() const { return manager_->pid(); }
     std::filesystem::path unitFolder() const { return home_ / "config/systemd/user"; }
 
   private:

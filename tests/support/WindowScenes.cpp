@@ -17,12 +17,16 @@ void ManualMainActor::advance(std::chrono::nanoseconds step) {
 
 namespace {
 
+// Answers reads and registrations at once; the manager hears of them on its next turn.
 struct ScriptedService final : AgentService {
     explicit ScriptedService(Scene& scene) : scene(scene) {}
-    ServiceStatus status() override { return scene.status; }
-    bool registerService() override {
+    void status(std::function<void(ServiceStatus)> completion) override {
+        completion(scene.status);
+    }
+    void registerService(std::function<void(bool)> completion) override {
+        ++scene.registrations;
         scene.status = scene.registersAs.value_or(scene.status);
-        return scene.registersAs.has_value();
+        completion(scene.registersAs.has_value());
     }
     void unregisterService(std::function<void(bool)> completion) override {
         scene.removal = std::move(completion);
@@ -39,7 +43,9 @@ Scene::Scene(ServiceStatus initial)
           [this](std::chrono::duration<double> asked, SensorServiceClient::Completion completion) {
               timeout = asked;
               fetches.push_back(std::move(completion));
-          })) {}
+          })) {
+    actor.advance();
+}
 
 void Scene::answer(FetchResult result, std::chrono::nanoseconds then) {
     fetches.at(answered++)(std::move(result));

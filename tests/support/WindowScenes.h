@@ -18,8 +18,9 @@ struct ManualMainActor final : MainActor {
     std::multimap<ContinuousInstant, std::function<void()>> due;
 };
 
-// A real manager on a scripted platform: registering sets `status` to `registersAs` (or
-// fails); removals and fetches wait until the test completes them.
+// A real manager on a scripted platform, its first status read applied: registering sets
+// `status` to `registersAs` (or fails); removals and fetches wait until the test completes
+// them.
 struct Scene {
     explicit Scene(ServiceStatus initial);
     // Answers the next fetch, then lets `then` pass (by default, the refresh).
@@ -29,6 +30,7 @@ struct Scene {
 
     ServiceStatus status;
     std::optional<ServiceStatus> registersAs = ServiceStatus::enabled;
+    int registrations = 0; // asked for so far
     std::function<void(bool)> removal;
     ManualMainActor actor;
     std::vector<SensorServiceClient::Completion> fetches; // started so far

@@ -1,10 +1,12 @@
 #include "Platform/linux/LaunchAgentUnits.h"
 #include "Platform/linux/SystemdAgentService.h"
 #include "Shared/SnapshotJSON.h"
+#include "support/AgentServiceCalls.h"
 #include "support/PrivateUserManager.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <future>
 #include <thread>
 
@@ -23,12 +25,6 @@ bool fetched() {
     return result.exitStatus == 0 && decodeSnapshot(result.out);
 }
 
-bool unregister(AgentService& service) {
-    std::promise<bool> outcome;
-    service.unregisterService([&](bool succeeded) { outcome.set_value(succeeded); });
-    return outcome.get_future().get();
-}
-
 } // namespace
 
 TEST(AgentRegistration, InstallsServesEndsWhenIdleAndUninstallsOrAwaitsApprovalWhenMasked) {
@@ -43,9 +39,9 @@ TEST(AgentRegistration, InstallsServesEndsWhenIdleAndUninstallsOrAwaitsApprovalW
         SCOPED_TRACE(bus);
         setenv("DBUS_SESSION_BUS_ADDRESS", bus, 1);
         auto service = makeAgentService(APP_BUNDLE, plistName);
-        EXPECT_EQ(service->status(), notRegistered);
-        ASSERT_TRUE(service->registerService());
-        EXPECT_EQ(service->status(), enabled);
+        EXPECT_EQ(statusNow(*service), notRegistered);
+        ASSERT_TRUE(registered(*service));
+        EXPECT_EQ(statusNow(*service), enabled);
         EXPECT_EQ(agent("ActiveState"), "inactive\n");
         auto beforeReply = Clock::now();
         ASSERT_TRUE(fetched());
@@ -63,8 +59,8 @@ TEST(AgentRegistration, InstallsServesEndsWhenIdleAndUninstallsOrAwaitsApprovalW
             EXPECT_TRUE(fetched());
             EXPECT_NE(agent("MainPID"), first);
         }
-        EXPECT_TRUE(unregister(*service));
-        EXPECT_EQ(service->status(), notRegistered);
+        EXPECT_TRUE(unregistered(*service));
+        EXPECT_EQ(statusNow(*service), notRegistered);
         for (const std::string& unit : {units.socketUnitName, units.serviceUnitName})
             EXPECT_FALSE(fs::exists(manager->unitFolder() / unit)) << unit;
         EXPECT_NE(agent("ActiveState"), "active\n");
@@ -73,9 +69,9 @@ TEST(AgentRegistration, InstallsServesEndsWhenIdleAndUninstallsOrAwaitsApprovalW
     fs::create_directories(manager->unitFolder());
     fs::create_symlink("/dev/null", manager->unitFolder() / units.socketUnitName);
     auto service = makeAgentService(APP_BUNDLE, plistName);
-    EXPECT_EQ(service->status(), requiresApproval);
-    EXPECT_TRUE(service->registerService());
-    EXPECT_EQ(service->status(), requiresApproval);
+    EXPECT_EQ(statusNow(*service), requiresApproval);
+    EXPECT_TRUE(registered(*service));
+    EXPECT_EQ(statusNow(*service), requiresApproval);
     EXPECT_EQ(fs::read_symlink(manager->unitFolder() / units.socketUnitName), "/dev/null");
 }
 
@@ -85,10 +81,37 @@ TEST(AgentRegistration, WithoutAManagerEveryOperationFailsAtOnce) {
     setenv("XDG_CONFIG_HOME", runtime.path().c_str(), 1);
     auto service = makeAgentService(APP_BUNDLE, plistName);
     auto start = Clock::now();
-    EXPECT_FALSE(service->registerService());
-    EXPECT_EQ(service->status(), notRegistered);
-    EXPECT_FALSE(unregister(*service));
+    EXPECT_FALSE(registered(*service));
+    EXPECT_EQ(statusNow(*service), notRegistered);
+    EXPECT_FALSE(unregistered(*service));
     EXPECT_LT(Clock::now() - start, 1s);
     EXPECT_FALSE(fs::exists(runtime.path() / "systemd/user" / units.socketUnitName));
-    EXPECT_EQ(makeAgentService(runtime.path(), plistName)->status(), notFound); // no agent there
+    EXPECT_EQ(statusNow(*makeAgentService(runtime.path(), plistName)), notFound); // no agent there
+}
+
+// A manager that does not answer holds no caller: each operation returns at once and ends
+// once the manager answers again, or at its deadline.
+TEST(AgentRegistration, AStoppedManagerHoldsNoCaller) {
+    std::string failure;
+    auto manager = PrivateUserManager::start(failure);
+    ASSERT_TRUE(manager) << failure;
+    auto service = makeAgentService(APP_BUNDLE, plistName);
+    ASSERT_EQ(kill(manager->pid(), SIGSTOP), 0);
+    std::promise<bool> registration;
+    std::promise<ServiceStatus> status;
+    auto start = Clock::now();
+    service->registerService([&](bool succeeded) { registration.set_value(succeeded); });
+    service->status([&](ServiceStatus now) { status.set_value(now); });
+    EXPECT_LT(Clock::now() - start, 50ms);
+    auto registered = registration.get_future();
+    EXPECT_EQ(registered.wait_for(1s), std::future_status::timeout);
+    ASSERT_EQ(kill(manager->pid(), SIGCONT), 0);
+    EXPECT_TRUE(registered.get());
+    EXPECT_EQ(status.get_future().get(), enabled);
+    ASSERT_EQ(kill(manager->pid(), SIGSTOP), 0);
+    start = Clock::now();
+    EXPECT_FALSE(unregistered(*service));
+    EXPECT_GE(Clock::now() - start, 9s);
+    EXPECT_LT(Clock::now() - start, 12s);
+    ASSERT_EQ(kill(manager->pid(), SIGCONT), 0);
 }

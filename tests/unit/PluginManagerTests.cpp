@@ -39,12 +39,15 @@ std::string state(const Scene& scene) {
 
 } // namespace
 
-// Observers hear of every assignment before it; a fast reply still refreshes for 0.2 s.
+// Observers hear of every assignment before it; a fast reply still refreshes for 0.2 s. The
+// service manager's answer comes on a later turn of the main actor, never within the call.
 TEST(PluginManager, RefreshesFromInstallToRelease) {
     Scene s(notRegistered);
     std::vector<std::string> heard;
     s.manager->observe([&](PluginManager::Property) { heard.push_back(state(s)); });
     s.manager->install();
+    EXPECT_EQ(state(s), "notRegistered none none working fetches=0");
+    s.actor.advance();
     ASSERT_EQ(heard.size(), 6u); // working, message, removal (both unchanged), status, ...
     EXPECT_EQ(heard[0], "notRegistered none none fetches=0");
     EXPECT_EQ(heard[4], "enabled none none working fetches=0");
@@ -78,10 +81,12 @@ TEST(PluginManager, InstallAndUninstallFailingOrAwaitingApproval) {
     s.registersAs.reset();
     s.status = enabled;
     s.manager->install();
+    s.actor.advance();
     s.manager->refreshSnapshot();
     EXPECT_EQ(state(s), "notRegistered none message0 fetches=0");
     s.registersAs = enabled;
     s.manager->install();
+    s.actor.advance();
     s.answer(reading("A"));
     s.manager->uninstall();
     EXPECT_EQ(state(s), "enabled A none working fetches=1");
@@ -92,5 +97,6 @@ TEST(PluginManager, InstallAndUninstallFailingOrAwaitingApproval) {
     EXPECT_EQ(state(s), "notRegistered none none removal fetches=1");
     s.registersAs = requiresApproval;
     s.manager->install();
+    s.actor.advance();
     EXPECT_EQ(state(s), "requiresApproval none message2 fetches=1");
 }

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -48,15 +49,24 @@ std::string screen(ContentView& view) {
     return texts.join(" | ").toStdString();
 }
 
+const std::string off = "Service not installed. | intro | ",
+                  on = "Service installed. | installedNotice | ",
+                  typical = on + "readings GPU activity 42% CPU temperature 58°C GPU "
+                                 "temperature 50°C Fan speed 1200 RPM · 1350 RPM | ";
+
+void click(ContentView& view, const QString& title) {
+    QCoreApplication::processEvents(); // as the person saw it
+    for (auto* button : view.findChildren<QPushButton*>())
+        if (button->text() == title && button->isVisible())
+            return QTest::mouseClick(button, Qt::LeftButton);
+    ADD_FAILURE() << "no button " << title.toStdString();
+}
+
 } // namespace
 
 TEST(ContentView, StateToScreen) {
     EXPECT_EQ(percentText(42.5) + temperatureText(99.5), "43%100\u00B0C"); // halves go up
     EXPECT_EQ(fanSpeedText({{0, 12000, {}, {}}, {1, 1350.2, {}, {}}}), "12000 RPM \u00B7 1350 RPM");
-    const std::string off = "Service not installed. | intro | ",
-                      on = "Service installed. | installedNotice | ",
-                      typical = on + "readings GPU activity 42% CPU temperature 58°C GPU "
-                                     "temperature 50°C Fan speed 1200 RPM · 1350 RPM | ";
     const std::pair<const char*, std::string> rows[] = {
         {"not-installed", off + "Install+"},
         {"requires-approval", off + "warning | Install+"},
@@ -85,6 +95,30 @@ TEST(ContentView, StateToScreen) {
     EXPECT_GE(message->height(), 2 * message->fontMetrics().lineSpacing());
     EXPECT_LE(end.x(), 440 - 24 - 12);
     EXPECT_LE(end.y(), view->height() - 24);
+}
+
+// Clicked as a person would: each button starts its own operation, and while the work is
+// in flight the buttons that must wait are disabled and its spinner turns.
+TEST(ContentView, ButtonsStartTheirOperations) {
+    auto scene = makeScene("installed");
+    auto view = shown(*scene);
+    SensorSnapshot fetched = *scene->manager->snapshot();
+    click(*view, "Refresh");
+    EXPECT_EQ(scene->fetches.size(), 2u);
+    EXPECT_EQ(screen(*view), typical + "Refresh- | * | Uninstall-");
+    scene->answer(fetched);
+    click(*view, "Uninstall");
+    EXPECT_TRUE(scene->removal);
+    EXPECT_EQ(screen(*view), typical + "Refresh- | Uninstall- | *");
+    scene->remove(true, ServiceStatus::notRegistered);
+    EXPECT_EQ(screen(*view), off + "removal | Install+");
+    click(*view, "Install");
+    EXPECT_EQ(scene->registrations, 1);
+    EXPECT_EQ(scene->fetches.size(), 2u);
+    EXPECT_EQ(screen(*view), off + "Install- | *");
+    scene->actor.advance(); // registered, so a fetch begins
+    EXPECT_EQ(scene->fetches.size(), 3u);
+    EXPECT_EQ(screen(*view), on + "intro | Refresh- | * | Uninstall-");
 }
 
 TEST(AppShell, EachWindowHasItsOwnManagerAndTheLastOneQuits) {

@@ -52,6 +52,8 @@ class ConnectionThread {
     // kernel refuses (out of memory or watches), errno saying why.
     [[nodiscard]] bool watch(int fd, Channel* channel, std::uint32_t events, bool added);
     void unwatch(int fd) { epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, fd, nullptr); }
+    // Ends every connection and waits for the thread to return; it serves none after.
+    void stop();
 
   private:
     ConnectionThread()
@@ -61,11 +63,14 @@ class ConnectionThread {
         event.data.ptr = nullptr;
         canWait_ =
             epoll_ && wake_ && epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, wake_.get(), &event) == 0;
-        std::thread worker([this] { canWait_ ? run() : endEveryChannel(); });
-        id_ = worker.get_id();
-        worker.detach();
+        worker_ = std::thread([this] { canWait_ ? run() : endEveryChannel(); });
+        id_ = worker_.get_id();
     }
     void run();
+    // Wakes the thread however it waits.
+    void interrupt();
+    // Whether stop() was asked for; then every channel it knows of ends.
+    bool endAllIfStopping();
     // Without its epoll set or its wake-up event (out of descriptors or memory) no
     // connection can be served: each channel ends as one whose service cannot be reached.
     void endEveryChannel();
@@ -74,9 +79,11 @@ class ConnectionThread {
     FileDescriptor epoll_;
     FileDescriptor wake_;
     bool canWait_ = false;
-    std::mutex mutex_; // guards woken_
+    std::mutex mutex_; // guards woken_ and stopping_
     std::condition_variable wokenWithoutEpoll_;
     std::vector<std::shared_ptr<Channel>> woken_;
+    bool stopping_ = false;
+    std::thread worker_;
     std::thread::id id_;
     // The thread alone uses these: every connection it serves, and those waiting for
     // room in the service's backlog.
@@ -186,14 +193,45 @@ void ConnectionThread::wake(std::shared_ptr<Channel> channel) {
         woken_.push_back(std::move(channel));
     }
     // The thread itself, in a handler, finds it before it next waits.
-    if (first && std::this_thread::get_id() != id_) {
-        if (!canWait_) {
-            wokenWithoutEpoll_.notify_one();
-            return;
-        }
-        std::uint64_t one = 1;
-        [[maybe_unused]] auto written = write(wake_.get(), &one, sizeof one);
+    if (first && std::this_thread::get_id() != id_)
+        interrupt();
+}
+
+void ConnectionThread::interrupt() {
+    if (!canWait_) {
+        wokenWithoutEpoll_.notify_one();
+        return;
     }
+    std::uint64_t one = 1;
+    [[maybe_unused]] auto written = write(wake_.get(), &one, sizeof one);
+}
+
+void ConnectionThread::stop() {
+    {
+        std::lock_guard lock(mutex_);
+        if (stopping_)
+            return;
+        stopping_ = true;
+    }
+    interrupt();
+    worker_.join();
+}
+
+bool ConnectionThread::endAllIfStopping() {
+    std::vector<std::shared_ptr<Channel>> woken;
+    {
+        std::lock_guard lock(mutex_);
+        if (!stopping_)
+            return false;
+        woken.swap(woken_);
+    }
+    for (auto& [channel, held] : served_)
+        woken.push_back(held);
+    served_.clear();
+    waitingToConnect_.clear();
+    for (const auto& channel : woken)
+        channel->end();
+    return true;
 }
 
 bool ConnectionThread::watch(int fd, Channel* channel, std::uint32_t events, bool added) {
@@ -208,9 +246,12 @@ void ConnectionThread::endEveryChannel() {
         std::vector<std::shared_ptr<Channel>> woken;
         {
             std::unique_lock lock(mutex_);
-            wokenWithoutEpoll_.wait(lock, [this] { return !woken_.empty(); });
-            woken.swap(woken_);
+            wokenWithoutEpoll_.wait(lock, [this] { return !woken_.empty() || stopping_; });
+            if (!stopping_)
+                woken.swap(woken_);
         }
+        if (endAllIfStopping())
+            return;
         for (const auto& channel : woken)
             channel->end();
     }
@@ -256,6 +297,8 @@ void ConnectionThread::run() {
             for (const auto& channel : woken)
                 turn(channel, 0);
         }
+        if (endAllIfStopping())
+            return;
     }
 }
 
@@ -592,4 +635,8 @@ class SocketConnection final : public ServiceConnection {
 
 std::unique_ptr<ServiceConnection> makeServiceConnection(std::string_view serviceName) {
     return std::make_unique<SocketConnection>(serviceName);
+}
+
+void endServiceConnections() {
+    ConnectionThread::shared().stop();
 }

@@ -2,12 +2,12 @@
 
 #include "../Bundle.h"
 #include "LaunchAgentUnits.h"
+#include "RegistrationThread.h"
 #include "SmallFile.h"
 #include "SystemdManagerBus.h"
 
 #include <cstdlib>
 #include <system_error>
-#include <thread>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -34,8 +34,8 @@ bool holdsExactly(const fs::path& path, const std::string& text) {
     return readFileStart(path, text.size() + 1) == text;
 }
 
-// What one registration needs, copied whole so that an unregistration running on its own
-// thread shares nothing.
+// What one registration needs, copied whole so that an operation under way on the
+// registration thread shares nothing with the window that began it.
 struct Registration {
     fs::path bundle;
     std::string plistName;
@@ -47,6 +47,36 @@ struct Registration {
                                           SystemdManagerBus::Clock::now() + operationLimit);
     }
 };
+
+// Units installed by another copy of the app, or by an older build, start another agent
+// than this bundle's: they read as not registered, so that installing rewrites them.
+ServiceStatus statusOf(const Registration& registration) {
+    auto units = systemdUnitsForBundle(registration.bundle, registration.plistName);
+    if (!units)
+        return ServiceStatus::notFound;
+    auto bus = registration.connect();
+    auto state = bus ? bus->unitFileState(units->socketUnitName) : std::nullopt;
+    if (isMasked(state))
+        return ServiceStatus::requiresApproval;
+    const fs::path& folder = registration.unitFolder;
+    bool ours = holdsExactly(folder / units->socketUnitName, units->socketUnit) &&
+                holdsExactly(folder / units->serviceUnitName, units->serviceUnit);
+    return state == "enabled" && ours ? ServiceStatus::enabled : ServiceStatus::notRegistered;
+}
+
+bool registerUnits(const Registration& registration) {
+    auto units = systemdUnitsForBundle(registration.bundle, registration.plistName);
+    auto bus = units && !registration.unitFolder.empty() ? registration.connect() : std::nullopt;
+    if (!bus)
+        return false;
+    // The user has blocked the agent: the block stands, and the status asks for approval.
+    if (isMasked(bus->unitFileState(units->socketUnitName)))
+        return true;
+    std::error_code error;
+    fs::create_directories(registration.unitFolder, error);
+    return !error && writeSystemdUnits(*units, registration.unitFolder) && bus->reload() &&
+           bus->enableUnitFile(units->socketUnitName) && bus->startUnit(units->socketUnitName);
+}
 
 bool unregisterUnits(const Registration& registration) {
     auto units = systemdUnitsForBundle(registration.bundle, registration.plistName);
@@ -60,51 +90,31 @@ bool unregisterUnits(const Registration& registration) {
     return !socketError && !serviceError && bus->reload();
 }
 
+// Runs `operation` on the registration thread, on a copy of the registration that the
+// service's going cannot take away; where no thread can be had, `failed` is the answer.
+template <typename Result>
+void runOperation(const Registration& registration, Result (*operation)(const Registration&),
+                  bool changesRegistration, Result failed,
+                  const std::function<void(Result)>& completion) {
+    if (!queueRegistrationWork(
+            [registration, operation, completion] { completion(operation(registration)); },
+            changesRegistration))
+        completion(failed);
+}
+
 class SystemdAgentService final : public AgentService {
   public:
     explicit SystemdAgentService(Registration registration)
         : registration_(std::move(registration)) {}
 
-    // Units installed by another copy of the app, or by an older build, start another
-    // agent than this bundle's: they read as not registered, so that installing
-    // rewrites them.
-    ServiceStatus status() override {
-        auto units = systemdUnitsForBundle(registration_.bundle, registration_.plistName);
-        if (!units)
-            return ServiceStatus::notFound;
-        auto bus = registration_.connect();
-        auto state = bus ? bus->unitFileState(units->socketUnitName) : std::nullopt;
-        if (isMasked(state))
-            return ServiceStatus::requiresApproval;
-        const fs::path& folder = registration_.unitFolder;
-        bool ours = holdsExactly(folder / units->socketUnitName, units->socketUnit) &&
-                    holdsExactly(folder / units->serviceUnitName, units->serviceUnit);
-        return state == "enabled" && ours ? ServiceStatus::enabled : ServiceStatus::notRegistered;
+    void status(std::function<void(ServiceStatus)> completion) override {
+        runOperation(registration_, &statusOf, false, ServiceStatus::notRegistered, completion);
     }
-
-    bool registerService() override {
-        auto units = systemdUnitsForBundle(registration_.bundle, registration_.plistName);
-        auto bus =
-            units && !registration_.unitFolder.empty() ? registration_.connect() : std::nullopt;
-        if (!bus)
-            return false;
-        // The user has blocked the agent: the block stands, and the status asks for approval.
-        if (isMasked(bus->unitFileState(units->socketUnitName)))
-            return true;
-        std::error_code error;
-        fs::create_directories(registration_.unitFolder, error);
-        return !error && writeSystemdUnits(*units, registration_.unitFolder) && bus->reload() &&
-               bus->enableUnitFile(units->socketUnitName) && bus->startUnit(units->socketUnitName);
+    void registerService(std::function<void(bool succeeded)> completion) override {
+        runOperation(registration_, &registerUnits, true, false, completion);
     }
-
     void unregisterService(std::function<void(bool succeeded)> completion) override {
-        try {
-            std::thread([registration = registration_, completion]() {
-                completion(unregisterUnits(registration));
-            }).detach();
-        } catch (const std::system_error&) {
-            completion(false);
-        }
+        runOperation(registration_, &unregisterUnits, true, false, completion);
     }
 
   private:
@@ -121,4 +131,8 @@ std::unique_ptr<AgentService> makeAgentService(const fs::path& bundle, std::stri
 std::unique_ptr<AgentService> makeAgentService(std::string_view plistName) {
     auto bundle = mainBundle();
     return makeAgentService(bundle ? bundle->path : fs::path(), plistName);
+}
+
+void finishAgentServiceWork() {
+    finishRegistrationWork();
 }
