@@ -151,11 +151,17 @@ case "$1" in
       wait "$pid"
     done ;;
   start-close)
+    start_app # installs the agent first, so that each start begins a fetch
+    click_bottom_button
+    sleep 2
+    close_window
+    wait "$pid"
+    failed=0
     for round in $(seq "$2"); do
       start_app
-      sleep "0.$((RANDOM % 10))"
+      sleep "0.0$((RANDOM % 10))"
       close_window
-      wait "$pid" || echo "round $round: app exited with $?"
+      wait "$pid" || { failed=$((failed + 1)); echo "round $round: app exited with $?"; }
     done
-    grep -c ERROR "$home/app.log" || true ;;
+    echo "$2 rounds, $failed failed, sanitizer reports: $(grep -c -E 'ERROR: |runtime error' "$home/app.log")" ;;
 esac

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -61,17 +62,33 @@ BackgroundProcess BackgroundProcess::spawn(const std::string& program,
     for (std::string& argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
+    adoptOrphans();
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     pid_t pid = -1;
-    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0)
+    if (posix_spawn(&pid, program.c_str(), nullptr, &attributes, argv.data(), environ) != 0)
         pid = -1;
+    posix_spawnattr_destroy(&attributes);
     return BackgroundProcess(pid);
 }
 
 BackgroundProcess BackgroundProcess::fork(const std::function<int()>& body) {
+    adoptOrphans();
     pid_t pid = ::fork();
-    if (pid == 0)
+    if (pid == 0) {
+        setpgid(0, 0);
         _exit(body());
+    }
+    setpgid(pid, pid); // whichever of the two comes first
     return BackgroundProcess(pid);
+}
+
+// The children a killed process leaves behind come to us, so that kill() can reap them
+// however the machine's first process treats orphans.
+void BackgroundProcess::adoptOrphans() {
+    [[maybe_unused]] static const bool adopting = prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
 }
 
 BackgroundProcess::BackgroundProcess(BackgroundProcess&& other) noexcept
@@ -90,9 +107,20 @@ std::optional<int> BackgroundProcess::waitForExit(std::chrono::milliseconds limi
     return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
 }
 
+// The whole group: a child the process forked (an agent's verifier, say) would otherwise
+// live on with its descriptors, the agent's listening socket among them.
 void BackgroundProcess::kill() {
-    if (pid_ > 0 && !reaped_ && ::kill(pid_, SIGKILL) == 0)
-        waitForExit(10s);
+    if (pid_ <= 0 || reaped_ || (::kill(-pid_, SIGKILL) != 0 && ::kill(pid_, SIGKILL) != 0))
+        return;
+    waitForExit(10s);
+    auto deadline = std::chrono::steady_clock::now() + 10s;
+    for (int status = 0; std::chrono::steady_clock::now() < deadline;) {
+        pid_t reaped = waitpid(-pid_, &status, WNOHANG);
+        if (reaped < 0)
+            return; // none left
+        if (reaped == 0)
+            std::this_thread::sleep_for(1ms);
+    }
 }
 
 void BackgroundProcess::terminate(std::chrono::milliseconds limit) {

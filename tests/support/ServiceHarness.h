@@ -37,7 +37,8 @@ class BackgroundProcess {
     // argv[0] is the program's path.
     static BackgroundProcess spawn(const std::string& program,
                                    std::vector<std::string> arguments = {});
-    // Runs `body` in a forked copy of this process, which exits with its result.
+    // Runs `body` in a forked copy of this process, which exits with its result. Each
+    // process leads a process group of its own.
     static BackgroundProcess fork(const std::function<int()>& body);
 
     BackgroundProcess(BackgroundProcess&& other) noexcept;
@@ -47,12 +48,14 @@ class BackgroundProcess {
     pid_t pid() const { return pid_; }
     // Its exit status once it has ended within `limit` (-1 when a signal ended it).
     std::optional<int> waitForExit(std::chrono::milliseconds limit);
+    // Kills it and everything it started, and waits until all are gone.
     void kill();
     // Asks it to end, and kills it if it has not within `limit`.
     void terminate(std::chrono::milliseconds limit);
 
   private:
     explicit BackgroundProcess(pid_t pid) : pid_(pid) {}
+    static void adoptOrphans();
     pid_t pid_ = -1;
     bool reaped_ = false;
     int status_ = 0;
