@@ -156,10 +156,11 @@ case "$1" in
     sleep 2
     close_window
     wait "$pid"
+    echo "the agent's units: $(units_state)"
     failed=0
     for round in $(seq "$2"); do
       start_app
-      sleep "0.0$((RANDOM % 10))"
+      sleep "0.$((RANDOM % 10))$((RANDOM % 10))"
       close_window
       wait "$pid" || { failed=$((failed + 1)); echo "round $round: app exited with $?"; }
     done
