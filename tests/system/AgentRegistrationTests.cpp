@@ -1,7 +1,9 @@
 #include "Platform/linux/LaunchAgentUnits.h"
 #include "Platform/linux/SystemdAgentService.h"
+#include "Shared/ServiceContract.h"
 #include "Shared/SnapshotJSON.h"
 #include "support/AgentServiceCalls.h"
+#include "support/FakeHwmon.h"
 #include "support/PrivateUserManager.h"
 
 #include <gtest/gtest.h>
@@ -63,6 +65,8 @@ TEST(AgentRegistration, InstallsServesEndsWhenIdleAndUninstallsOrAwaitsApprovalW
         EXPECT_EQ(statusNow(*service), notRegistered);
         for (const std::string& unit : {units.socketUnitName, units.serviceUnitName})
             EXPECT_FALSE(fs::exists(manager->unitFolder() / unit)) << unit;
+        EXPECT_FALSE(fs::exists(fs::path(std::getenv("XDG_RUNTIME_DIR")) /
+                                std::string(contract::sensorMachServiceName)));
         EXPECT_NE(agent("ActiveState"), "active\n");
         EXPECT_FALSE(fetched());
     }
@@ -73,6 +77,54 @@ TEST(AgentRegistration, InstallsServesEndsWhenIdleAndUninstallsOrAwaitsApprovalW
     EXPECT_TRUE(registered(*service));
     EXPECT_EQ(statusNow(*service), requiresApproval);
     EXPECT_EQ(fs::read_symlink(manager->unitFolder() / units.socketUnitName), "/dev/null");
+}
+
+// Fenced in by its unit, the agent still checks its peers and proves itself to them, and
+// reads every source: hwmon and DRM (a tree of our own bound over /sys by a drop-in) and
+// NVIDIA's library (the fake, two devices). The unit scores as a sandboxed one.
+TEST(AgentRegistration, TheSandboxedAgentStillChecksItsPeersAndReadsEverySource) {
+    std::string failure;
+    auto manager = PrivateUserManager::start(failure);
+    ASSERT_TRUE(manager) << failure;
+    auto service = makeAgentService(APP_BUNDLE, plistName);
+    ASSERT_TRUE(registered(*service));
+    ChildResult analysis =
+        runChild("/usr/bin/systemd-analyze",
+                 {"systemd-analyze", "security", "--offline=true", "--user", "--threshold=57",
+                  (manager->unitFolder() / units.serviceUnitName).string()});
+    EXPECT_EQ(analysis.exitStatus, 0) << analysis.out << analysis.err;
+
+    FakeHwmon tree;
+    tree.addChip(0, "pci0000:00/0000:00:18.3",
+                 {"name=k10temp", "temp1_label=Tctl", "temp1_input=65000", "temp2_label=Tdie",
+                  "temp2_input=45000", "fan1_input=1200"});
+    fs::create_directories(tree.root / "class/drm/card0/device");
+    writeFile(tree.root / "class/drm/card0/device/gpu_busy_percent", "37\n");
+    // Each time from a fresh agent, so that it runs with the drop-in of the moment.
+    auto fetchWith = [&](const std::string& service) {
+        fs::path dropIn = manager->unitFolder() / (units.serviceUnitName + ".d");
+        fs::create_directories(dropIn);
+        writeFile(dropIn / "sources.conf",
+                  "[Service]\nBindReadOnlyPaths=" + tree.root.string() + ":/sys\n" + service);
+        manager->systemctl({"stop", units.serviceUnitName});
+        EXPECT_EQ(manager->systemctl({"daemon-reload"}).exitStatus, 0);
+        ChildResult fetch = runChild(FETCH_CLIENT_PATH, {FETCH_CLIENT_PATH});
+        auto snapshot = decodeSnapshot(fetch.out);
+        EXPECT_TRUE(snapshot) << fetch.err;
+        return snapshot.value_or(SensorSnapshot{});
+    };
+    SensorSnapshot board = fetchWith("");
+    EXPECT_EQ(board.fanCount, 1);
+    EXPECT_EQ(board.gpu.value_or(GPUReading{}).utilizationPercent, 37);
+    SensorSnapshot nvidia = fetchWith("Environment=LD_LIBRARY_PATH=" FAKE_NVML_DIR "\n");
+    EXPECT_EQ(nvidia.fanCount, 3); // the board's, then each NVIDIA device's
+    EXPECT_EQ(nvidia.gpu.value_or(GPUReading{}).utilizationPercent, 100);
+    bool intelLists = board.processorName && !board.processorName->starts_with("Apple ");
+    if (intelLists) {
+        EXPECT_EQ(std::tuple(board.cpuTemperatureCelsius, nvidia.gpuTemperatureCelsius),
+                  std::tuple(std::optional(45.0), std::optional(64.0)));
+    }
+    EXPECT_TRUE(unregistered(*service));
 }
 
 TEST(AgentRegistration, WithoutAManagerEveryOperationFailsAtOnce) {

@@ -104,6 +104,32 @@ bool writeWhole(const std::filesystem::path& path, const std::string& text) {
     return !error;
 }
 
+// What fences the agent in: system calls, address families and privileges, all of which
+// a user's own manager can enforce. The agent writes nothing and speaks only on the socket
+// it is handed. Left out on purpose:
+// - Everything that needs a mount, network or user namespace (ProtectSystem, PrivateTmp,
+//   PrivateNetwork, ...): a user's manager can make one only inside a user namespace of
+//   its own, and from there the kernel refuses to show the agent its peers' programs
+//   (/proc/<pid>/exe), on which admission rests.
+// - An empty capability bounding set: the agent could then not look at the program of a
+//   peer that holds capabilities, and a user's manager may not shrink the set at all.
+// - Device policies: NVIDIA's library needs the driver's nodes.
+constexpr std::string_view agentSandbox = "NoNewPrivileges=yes\n"
+                                          "RestrictAddressFamilies=AF_UNIX\n"
+                                          "RestrictNamespaces=yes\n"
+                                          "RestrictRealtime=yes\n"
+                                          "RestrictSUIDSGID=yes\n"
+                                          "LockPersonality=yes\n"
+                                          "MemoryDenyWriteExecute=yes\n"
+                                          "SystemCallArchitectures=native\n"
+                                          "SystemCallFilter=@system-service\n"
+                                          "SystemCallFilter=~@privileged @resources\n"
+                                          "SystemCallErrorNumber=EPERM\n"
+                                          "IPAddressDeny=any\n"
+                                          "KeyringMode=private\n"
+                                          "RemoveIPC=yes\n"
+                                          "UMask=0077\n";
+
 } // namespace
 
 std::optional<LaunchAgentDefinition> parseLaunchAgent(std::string_view plistBytes) {
@@ -143,6 +169,8 @@ std::optional<SystemdUnits> systemdUnitsFor(const LaunchAgentDefinition& agent,
                        // writer too: the kernel records the sender only for a receiver
                        // that asked before the bytes were sent.
                        "PassCredentials=yes\n"
+                       // Uninstalling stops the socket: its file goes with it.
+                       "RemoveOnStop=yes\n"
                        "\n"
                        "[Install]\n"
                        "WantedBy=sockets.target\n";
@@ -164,7 +192,8 @@ std::optional<SystemdUnits> systemdUnitsFor(const LaunchAgentDefinition& agent,
                         execStartPath(program.native()) +
                         "\n"
                         "ExecStopPost=/bin/sh -c '[ \"$$SERVICE_RESULT\" = success ] || exec "
-                        "sleep 1'\n";
+                        "sleep 1'\n" +
+                        std::string(agentSandbox);
     return units;
 }
 
