@@ -24,8 +24,8 @@ for package in "${wanted[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-as_root=()
-[ "$(id -u)" -eq 0 ] || as_root=(sudo)
-export DEBIAN_FRONTEND=noninteractive
+# Set on the command, not exported: sudo resets the environment.
+as_root=(env DEBIAN_FRONTEND=noninteractive)
+[ "$(id -u)" -eq 0 ] || as_root=(sudo "${as_root[@]}")
 "${as_root[@]}" apt-get update -q
 "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
