@@ -71,6 +71,21 @@ std::string_view signingAnchor() {
 }
 ]=])
 
+# Release builds for the package strip their programs, keeping the debug information in
+# <build>/debug. Stripping comes before signing, so that the signature covers the bytes
+# that ship.
+option(CORVANE_STRIP "Strip the programs after linking, before they are signed" OFF)
+
+# corvane_strip(<target>): strips <target>'s file after each link when CORVANE_STRIP is on.
+function(corvane_strip target)
+  if(CORVANE_STRIP)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CORVANE_SIGNING_SCRIPTS}/strip-program.sh $<TARGET_FILE:${target}>
+              ${CMAKE_BINARY_DIR}/debug
+      VERBATIM)
+  endif()
+endfunction()
+
 # corvane_sign(<target> [KEYS <key folder>] [TEAM <team>] [ANCHORED])
 # Signs <target>'s program after each link, with the team's keys unless KEYS names others.
 # TEAM and ANCHORED state what the signature must give: a leaf of that team, a chain to
@@ -87,6 +102,7 @@ function(corvane_sign target)
   if(ARG_ANCHORED)
     list(APPEND checks --anchor ${CORVANE_ANCHOR})
   endif()
+  corvane_strip(${target})
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CORVANE_SIGNING_SCRIPTS}/sign-program.sh ${checks} $<TARGET_FILE:${target}> ${ARG_KEYS}
     VERBATIM)
