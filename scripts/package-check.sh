@@ -22,6 +22,7 @@ lintian --info --display-info --pedantic "$deb" && echo "no tags"
 
 contents=$(mktemp -d)
 chroot=$(mktemp -d /tmp/corvane-chroot-XXXXXX)
+chmod 755 "$chroot" # its root, which every user of it walks through
 cleanup() {
   for mount in dev/pts dev sys proc; do umount -l "$chroot/$mount" 2>/dev/null || true; done
   rm -rf "$contents" "$chroot"
@@ -42,7 +43,7 @@ debootstrap --variant=minbase bookworm "$chroot" "$mirror" >/dev/null
 mount -t proc proc "$chroot/proc"
 mount --rbind /sys "$chroot/sys"
 mount --bind /dev "$chroot/dev"
-cp "$deb" "$chroot/tmp/"
+install -m 644 "$deb" "$chroot/tmp/" # readable by apt's own user
 in_chroot() { chroot "$chroot" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin "$@"; }
 in_chroot apt-get update -q >/dev/null
 step "apt install ./$(basename "$deb")"

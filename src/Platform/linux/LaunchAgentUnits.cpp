@@ -128,7 +128,15 @@ constexpr std::string_view agentSandbox = "NoNewPrivileges=yes\n"
                                           "IPAddressDeny=any\n"
                                           "KeyringMode=private\n"
                                           "RemoveIPC=yes\n"
-                                          "UMask=0077\n";
+                                          "UMask=0077\n"
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+                                          // What a sanitizer build does at start and exit:
+                                          // re-executes itself with another personality,
+                                          // and stops its threads (ptrace) to find leaks.
+                                          "LockPersonality=no\n"
+                                          "SystemCallFilter=@debug personality\n"
+#endif
+    ;
 
 } // namespace
 
