@@ -25,9 +25,9 @@ const SystemdUnits units = systemdUnitsForBundle(APP_BUNDLE, plistName).value();
 // The agent's unit rates this exposure or better; a sanitizer build's agent may also use
 // ptrace and change its personality, as its own checks need.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr const char* exposureAtMost = "--threshold=59";
+constexpr const char* exposureAtMost = "--threshold=61";
 #else
-constexpr const char* exposureAtMost = "--threshold=57";
+constexpr const char* exposureAtMost = "--threshold=59";
 #endif
 
 bool fetched() {
