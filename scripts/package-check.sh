@@ -43,6 +43,7 @@ debootstrap --variant=minbase bookworm "$chroot" "$mirror" >/dev/null
 mount -t proc proc "$chroot/proc"
 mount --rbind /sys "$chroot/sys"
 mount --bind /dev "$chroot/dev"
+mount --bind /dev/pts "$chroot/dev/pts"
 install -m 644 "$deb" "$chroot/tmp/" # readable by apt's own user
 in_chroot() { chroot "$chroot" env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin "$@"; }
 in_chroot apt-get update -q >/dev/null
