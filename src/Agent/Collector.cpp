@@ -53,6 +53,6 @@ SensorSnapshot collectSnapshot(const SnapshotSources& sources) {
     reader.reset(); // the connection closes only after the snapshot is stamped
     snapshot.pluginVersion = plugin.version;
     snapshot.pluginBuild = plugin.build;
-    snapshot.protocolVersion = 1;
+    snapshot.protocolVersion = contract::protocolVersion;
     return snapshot;
 }

@@ -61,8 +61,7 @@ std::string typeName(std::uint32_t code) {
     return text;
 }
 
-SMCReader::SMCReader(std::unique_ptr<SmcTransport> connection)
-    : connection(std::move(connection)) {}
+SMCReader::SMCReader(std::unique_ptr<SmcTransport> transport) : connection(std::move(transport)) {}
 
 std::unique_ptr<SMCReader> SMCReader::open() {
     return open(openSystemSmc());

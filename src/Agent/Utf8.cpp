@@ -30,9 +30,9 @@ int sequenceLength(std::string_view bytes, std::size_t i) {
     } else
         return -1;
     for (int k = 1; k < length; ++k) {
-        if (i + k >= bytes.size())
+        if (i + std::size_t(k) >= bytes.size())
             return -k;
-        unsigned char next = byte(i + k);
+        unsigned char next = byte(i + std::size_t(k));
         bool fits = k == 1 ? (next >= low && next <= high) : (next >= 0x80 && next <= 0xBF);
         if (!fits)
             return -k;

@@ -14,8 +14,8 @@ struct XPCConnectionBox {
 
 // Everything one call's callbacks share.
 struct FetchContext {
-    FetchContext(std::unique_ptr<ServiceConnection> connection, Completion completion)
-        : box{std::move(connection)}, completion(std::move(completion)) {}
+    FetchContext(std::unique_ptr<ServiceConnection> connection, Completion done)
+        : box{std::move(connection)}, completion(std::move(done)) {}
 
     CompletionGate gate;
     XPCConnectionBox box;
@@ -65,8 +65,8 @@ void fetchSnapshot(std::chrono::duration<double> timeout, Completion completion,
     // Never cancelled, and holding the call only weakly: the connection's handlers keep
     // it until it finishes, and a finished call is released at once, not at its time-out.
     timeoutQueue.runAfter(effectiveTimeout(timeout), [weak = std::weak_ptr<FetchContext>(context)] {
-        if (auto context = weak.lock())
-            finish(std::move(context), ClientError::timedOut);
+        if (auto unfinished = weak.lock())
+            finish(std::move(unfinished), ClientError::timedOut);
     });
 
     std::shared_ptr<SensorServiceProxy> proxy = connection.remoteObjectProxy(

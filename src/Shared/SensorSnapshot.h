@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ServiceContract.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -26,7 +28,7 @@ struct FanReading {
 };
 
 struct SensorSnapshot {
-    std::int64_t protocolVersion = 1;
+    std::int64_t protocolVersion = contract::protocolVersion;
     double timestamp = 0; // seconds since 2001-01-01 00:00:00 UTC
     std::optional<std::string> processorName;
     std::optional<GPUReading> gpu;

@@ -90,10 +90,10 @@ class ClientConnection : public testing::Test {
 TEST_F(ClientConnection, RepliesComeInCallOrderUntilOneIsTooLargeOrTheConnectionInvalid) {
     auto connection = connect(5);
     std::string largest(contract::largestReplyBytes, 'x');
-    FileDescriptor peer =
-        accepted(contract::sensorMachServiceName,
-                 *frames::encodeFrame("one") + *frames::encodeFrame("") +
-                     *frames::encodeFrame(largest) + frameHeader(largest.size() + 1));
+    FileDescriptor peer = accepted(contract::sensorMachServiceName,
+                                   *frames::encodeFrame("one") + *frames::encodeFrame("") +
+                                       *frames::encodeFrame(largest) +
+                                       frameHeader(std::uint32_t(largest.size() + 1)));
     EXPECT_EQ(waitFor(5), (Log{"reply one", "reply ", "reply 65536", "too large",
                                "error " + std::to_string(EMSGSIZE)}));
     call(*connection);

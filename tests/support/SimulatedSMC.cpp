@@ -8,7 +8,7 @@ namespace {
 
 struct Connection final : SmcTransport {
     SimulatedSMC& smc;
-    explicit Connection(SimulatedSMC& smc) : smc(smc) { smc.log.push_back("open"); }
+    explicit Connection(SimulatedSMC& simulated) : smc(simulated) { smc.log.push_back("open"); }
     ~Connection() override { smc.log.push_back("close"); }
 
     std::int32_t call(std::uint32_t selector, const void* input, std::size_t inputSize,

@@ -19,7 +19,7 @@ namespace {
 
 // Answers reads and registrations at once; the manager hears of them on its next turn.
 struct ScriptedService final : AgentService {
-    explicit ScriptedService(Scene& scene) : scene(scene) {}
+    explicit ScriptedService(Scene& played) : scene(played) {}
     void status(std::function<void(ServiceStatus)> completion) override {
         completion(scene.status);
     }

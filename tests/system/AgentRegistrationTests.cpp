@@ -109,11 +109,11 @@ TEST(AgentRegistration, TheSandboxedAgentStillChecksItsPeersAndReadsEverySource)
     fs::create_directories(tree.root / "class/drm/card0/device");
     writeFile(tree.root / "class/drm/card0/device/gpu_busy_percent", "37\n");
     // Each time from a fresh agent, so that it runs with the drop-in of the moment.
-    auto fetchWith = [&](const std::string& service) {
+    auto fetchWith = [&](const std::string& settings) {
         fs::path dropIn = manager->unitFolder() / (units.serviceUnitName + ".d");
         fs::create_directories(dropIn);
         writeFile(dropIn / "sources.conf",
-                  "[Service]\nBindReadOnlyPaths=" + tree.root.string() + ":/sys\n" + service);
+                  "[Service]\nBindReadOnlyPaths=" + tree.root.string() + ":/sys\n" + settings);
         manager->systemctl({"stop", units.serviceUnitName});
         EXPECT_EQ(manager->systemctl({"daemon-reload"}).exitStatus, 0);
         ChildResult fetch = runChild(FETCH_CLIENT_PATH, {FETCH_CLIENT_PATH});

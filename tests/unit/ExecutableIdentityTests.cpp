@@ -63,8 +63,8 @@ TEST(ExecutableIdentity, AnyByteChangedAddedOrCutLosesIt) {
         copy[at] ^= 1;
         EXPECT_EQ(identityOf(copy), std::nullopt) << "byte " << at;
     }
-    for (std::size_t length : {signature, trailer, program.size() - 1})
-        EXPECT_EQ(identityOf(program.substr(0, length)), std::nullopt) << "cut to " << length;
+    for (std::size_t cut : {signature, trailer, program.size() - 1})
+        EXPECT_EQ(identityOf(program.substr(0, cut)), std::nullopt) << "cut to " << cut;
     EXPECT_EQ(identityOf(program + '\n'), std::nullopt);
 }
 

@@ -1,7 +1,7 @@
 #include "Colours.h"
 
 QColor withOpacity(QColor colour, qreal opacity) {
-    colour.setAlphaF(colour.alphaF() * opacity);
+    colour.setAlphaF(float(colour.alphaF() * opacity));
     return colour;
 }
 

@@ -106,13 +106,13 @@ void ContentView::build() {
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setHorizontalSpacing(20);
     grid->setVerticalSpacing(8);
-    for (int row = 0; row < 4; ++row) {
+    for (std::size_t row = 0; row < rowLabels_.size(); ++row) {
         rowLabels_[row] = new QLabel(readings);
         rowValues_[row] = new QLabel(readings);
         rowValues_[row]->setObjectName(QStringLiteral("value%1").arg(row));
         rowLabels_[row]->setBuddy(rowValues_[row]);
-        grid->addWidget(rowLabels_[row], row, 0, Qt::AlignLeft);
-        grid->addWidget(rowValues_[row], row, 1, Qt::AlignLeft);
+        grid->addWidget(rowLabels_[row], int(row), 0, Qt::AlignLeft);
+        grid->addWidget(rowValues_[row], int(row), 1, Qt::AlignLeft);
     }
     grid_ = new Panel(readings, {12, 12, 12, 12}, this);
     grid_->setObjectName("readings");

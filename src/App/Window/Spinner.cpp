@@ -21,7 +21,7 @@ void Spinner::paintEvent(QPaintEvent*) {
     for (int spoke = 0; spoke < spokes; ++spoke) {
         // The leading spoke darkest, the ones behind it fading out.
         int age = (step_ - spoke + spokes) % spokes;
-        ink.setAlphaF(1.0 - 0.8 * age / spokes);
+        ink.setAlphaF(1.0f - 0.8f * float(age) / float(spokes));
         pen.setColor(ink);
         painter.setPen(pen);
         painter.drawLine(QPointF(0, -size * 0.25), QPointF(0, -size * 0.44));

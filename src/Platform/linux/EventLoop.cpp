@@ -1,5 +1,6 @@
 #include "../EventLoop.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <sys/epoll.h>
@@ -73,7 +74,7 @@ void EventLoop::run(SerialQueue& queue) {
         int count = epoll_wait(epoll_, events.data(), int(events.size()), timeout);
         if (count < 0 && errno != EINTR)
             return;
-        for (int i = 0; i < count; ++i) {
+        for (std::size_t i = 0; i < std::size_t(std::max(count, 0)); ++i) {
             auto id = fdOfId_.find(events[i].data.u64);
             if (id == fdOfId_.end())
                 continue;

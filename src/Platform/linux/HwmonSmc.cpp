@@ -126,9 +126,9 @@ SmcKeyEntry speedEntry(std::int64_t rpm) {
 
 class StandInSmc final : public SmcTransport {
   public:
-    StandInSmc(std::map<std::uint32_t, fs::path> smcKeys,
-               std::map<std::uint32_t, SmcKeyEntry> standIns)
-        : smcKeys(std::move(smcKeys)), standIns(std::move(standIns)) {}
+    StandInSmc(std::map<std::uint32_t, fs::path> applesmcKeys,
+               std::map<std::uint32_t, SmcKeyEntry> filled)
+        : smcKeys(std::move(applesmcKeys)), standIns(std::move(filled)) {}
 
     std::int32_t call(std::uint32_t selector, const void* input, std::size_t inputSize,
                       void* output, std::size_t* outputSize) override {

@@ -27,10 +27,10 @@ std::optional<unsigned> numberIn(std::string_view name, std::string_view prefix,
 
 void listInputs(HwmonChip& chip) {
     for (const std::string& file : directoryNames(chip.dir).value_or(std::vector<std::string>())) {
-        if (auto n = numberIn(file, "temp", "_input"))
-            chip.temperatures.push_back(*n);
-        else if (auto n = numberIn(file, "fan", "_input"))
-            chip.fans.push_back(*n);
+        if (auto temperature = numberIn(file, "temp", "_input"))
+            chip.temperatures.push_back(*temperature);
+        else if (auto fan = numberIn(file, "fan", "_input"))
+            chip.fans.push_back(*fan);
     }
     std::sort(chip.temperatures.begin(), chip.temperatures.end());
     std::sort(chip.fans.begin(), chip.fans.end());

@@ -21,7 +21,8 @@ using Clock = SystemdManagerBus::Clock;
 std::string unixAddress(const std::string& path) {
     static const char hex[] = "0123456789abcdef";
     std::string address = "unix:path=";
-    for (unsigned char c : path) {
+    for (char byte : path) {
+        auto c = static_cast<unsigned char>(byte);
         if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
             c == '-' || c == '_' || c == '/' || c == '.')
             address += char(c);
@@ -41,7 +42,7 @@ template <typename Done> bool runUntil(sd_bus* bus, Clock::time_point deadline, 
             return false;
         if (processed > 0)
             continue;
-        int waited = sd_bus_wait(bus, left.count());
+        int waited = sd_bus_wait(bus, std::uint64_t(left.count()));
         if (waited < 0 && waited != -EINTR)
             return false;
     }
@@ -67,16 +68,16 @@ Message call(sd_bus* bus, Clock::time_point deadline, const char* method, const 
         bool answered = false;
     } pending;
     auto onReply = [](sd_bus_message* message, void* userdata, sd_bus_error*) {
-        auto& pending = *static_cast<Pending*>(userdata);
-        pending.answered = true;
+        auto& answer = *static_cast<Pending*>(userdata);
+        answer.answered = true;
         if (!sd_bus_message_is_method_error(message, nullptr))
-            pending.reply.reset(sd_bus_message_ref(message));
+            answer.reply.reset(sd_bus_message_ref(message));
         return 0;
     };
     auto left = std::chrono::ceil<std::chrono::microseconds>(deadline - Clock::now());
     sd_bus_slot* rawSlot = nullptr;
-    if (left.count() <= 0 ||
-        sd_bus_call_async(bus, &rawSlot, rawRequest, onReply, &pending, left.count()) < 0)
+    if (left.count() <= 0 || sd_bus_call_async(bus, &rawSlot, rawRequest, onReply, &pending,
+                                               std::uint64_t(left.count())) < 0)
         return reply;
     Slot slot(rawSlot, &sd_bus_slot_unref);
     if (runUntil(bus, deadline, [&] { return pending.answered; }))
