@@ -7,7 +7,7 @@ set -euo pipefail
 
 base=(g++ cmake ninja-build pkg-config nlohmann-json3-dev libplist-dev libicu-dev libsystemd-dev
       libssl-dev openssl systemd googletest libgtest-dev libgmock-dev qt6-base-dev qt6-svg-dev)
-dev=(clang libclang-rt-14-dev clang-format libbenchmark-dev lm-sensors hyperfine xvfb
+dev=(clang libclang-rt-14-dev clang-format clang-tidy libbenchmark-dev lm-sensors hyperfine xvfb
      dbus-daemon jq valgrind)
 package=(dpkg-dev file)
 

@@ -13,6 +13,7 @@ int runServiceMode(const SnapshotSources& sources) {
     static auto* loop = new EventLoop();
     // Kept for the life of the process; the idle exit ends it without unwinding.
     static auto* service =
+        // NOLINTNEXTLINE(concurrency-mt-unsafe): the agent has one thread
         new SensorXPCService(sources, monotonicNow, [](int status) { std::exit(status); });
     static auto* listener =
         new ServiceListener(*loop, std::string(contract::sensorMachServiceName));

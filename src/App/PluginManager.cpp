@@ -109,7 +109,7 @@ void PluginManager::refreshStatus() {
 }
 
 void PluginManager::readStatus(std::function<void(PluginManager&)> then) {
-    service_->status(onMainActor([then](PluginManager& self, ServiceStatus status) {
+    service_->status(onMainActor([then = std::move(then)](PluginManager& self, ServiceStatus status) {
         self.publish(Property::status, self.status_, status);
         if (status == ServiceStatus::requiresApproval)
             self.publish(Property::message, self.message_,

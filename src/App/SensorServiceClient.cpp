@@ -23,7 +23,8 @@ struct FetchContext {
 };
 
 // By value: clearing the handlers may destroy the very closure that called this.
-void finish(std::shared_ptr<FetchContext> context, FetchResult result) {
+void finish(std::shared_ptr<FetchContext> context, // NOLINT(performance-unnecessary-value-param)
+            FetchResult result) {
     if (!context->gate.close())
         return;
     ServiceConnection& connection = *context->box.value;
@@ -36,8 +37,9 @@ void finish(std::shared_ptr<FetchContext> context, FetchResult result) {
 }
 
 FetchResult fetchResult(std::variant<SensorSnapshot, ClientError> decoded) {
-    return std::visit([](auto&& value) -> FetchResult { return std::move(value); },
-                      std::move(decoded));
+    return std::visit(
+        [](auto&& value) -> FetchResult { return std::forward<decltype(value)>(value); },
+        std::move(decoded));
 }
 
 } // namespace

@@ -29,7 +29,7 @@ const std::string request = *frames::encodeFrame(frames::fetchSnapshotMethod);
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr long memoryCeilingKiB = 1024 * 1024;
 #else
-constexpr long memoryCeilingKiB = 12 * 1024;
+constexpr long memoryCeilingKiB = 12L * 1024;
 #endif
 
 long peakKiB(pid_t pid) {

@@ -109,7 +109,7 @@ TEST(Fetch, FirstEventDecidesAndLaterOnesDeliverNothing) {
             [&w](std::string_view) { return std::make_unique<FakeConnection>(w); }, w);
         // Every way it may end, taken now: a connection may be running one as another wins.
         auto failure = [f = w.onProxyError] { f({54, "reset"}); };
-        auto answer = [f = w.replyTo, data] { f(data); };
+        auto answer = [f = w.replyTo, reply = data] { f(reply); };
         const std::function<void()> events[] = {w.onInterruption, w.onInvalidation, failure, answer,
                                                 w.timeOut};
         events[first]();
@@ -133,7 +133,7 @@ TEST(ReplyDecoding, PlausibleAtTheLimitsAndNotBeyond) {
         {R"({"processorName":")" + name + R"("})", true},
         {R"({"processorName":")" + name + R"(a"})", false},
         {R"({"pluginVersion":""})", false},
-        {R"({"pluginVersion":")" + name.substr(0, 64 * 3) + R"("})", true},
+        {R"({"pluginVersion":")" + name.substr(0, std::size_t{64} * 3) + R"("})", true},
         {R"({"pluginVersion":")" + std::string(65, '9') + R"("})", false},
         {R"({"pluginBuild":0})", false},
         {R"({"pluginBuild":2147483647})", true},

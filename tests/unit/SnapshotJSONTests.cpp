@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cmath>
+#include <limits>
 
 using nlohmann::json;
 
@@ -26,7 +27,8 @@ TEST(SnapshotJSON, BothStylesWriteEachFieldUnderItsNameAndReadBack) {
         SensorSnapshot s = full;
         double* doubles[] = {&s.timestamp, &s.gpu->utilizationPercent, &s.fans[1].currentRPM,
                              &*s.fans[1].maximumRPM};
-        *doubles[field] = field % 2 ? NAN : -INFINITY;
+        *doubles[field] = field % 2 ? std::numeric_limits<double>::quiet_NaN()
+                                    : -std::numeric_limits<double>::infinity();
         EXPECT_FALSE(encodeCompact(s) || encodePrettySorted(s)) << "field " << field;
     }
 }

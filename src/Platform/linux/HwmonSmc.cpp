@@ -89,6 +89,7 @@ std::vector<Fan> chooseFans(std::vector<Fan> fans) {
     order.resize(most);
     std::sort(order.begin(), order.end());
     std::vector<Fan> chosen;
+    chosen.reserve(order.size());
     for (std::size_t i : order)
         chosen.push_back(fans[i]);
     return chosen;

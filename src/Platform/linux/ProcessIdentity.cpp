@@ -34,7 +34,7 @@ extern "C" {
 namespace {
 
 // Far above what our signer writes; a hostile trailer cannot make us read more.
-constexpr std::size_t largestSignatureBytes = 64 * 1024;
+constexpr std::size_t largestSignatureBytes = std::size_t{64} * 1024;
 
 // What a file holds can change only with its size, modification or change time; the
 // change time no process can set back.

@@ -33,7 +33,7 @@ constexpr rlim_t reservedDescriptors = 32;
 constexpr int acceptBatch = 32;
 // A client that stops taking its replies stops being read, so that it holds no more
 // than this of the agent's memory; its further calls wait in the kernel.
-constexpr std::size_t unsentByteLimit = 8 * 1024;
+constexpr std::size_t unsentByteLimit = std::size_t{8} * 1024;
 constexpr std::size_t unansweredCallLimit = 4;
 // Read a few calls at a time, so that one client's calls never queue up ahead of many
 // other clients' calls.
@@ -299,7 +299,7 @@ void ClientConnection::readCalls() {
         // Nothing can come before the bytes looked at: they are the checked ones.
         bool admitted = got > 0 && (checkedBytes ? sender && sender->pid == checked_.writer
                                                  : writerSatisfies(sender));
-        if (got > 0 && !admitted) {
+        if (got > 0 && !admitted) { // NOLINT(bugprone-branch-clone): ends as a failed read does
             close();
         } else if (got > 0) {
             reader_.feed(std::string_view(buffer, std::size_t(got)));
