@@ -109,18 +109,19 @@ void PluginManager::refreshStatus() {
 }
 
 void PluginManager::readStatus(std::function<void(PluginManager&)> then) {
-    service_->status(onMainActor([then = std::move(then)](PluginManager& self, ServiceStatus status) {
-        self.publish(Property::status, self.status_, status);
-        if (status == ServiceStatus::requiresApproval)
-            self.publish(Property::message, self.message_,
-                         std::optional<std::string>(allowInSettings));
-        if (status == ServiceStatus::enabled)
-            self.refreshSnapshot();
-        else
-            self.publish(Property::isWorking, self.isWorking_, false);
-        if (then)
-            then(self);
-    }));
+    service_->status(
+        onMainActor([then = std::move(then)](PluginManager& self, ServiceStatus status) {
+            self.publish(Property::status, self.status_, status);
+            if (status == ServiceStatus::requiresApproval)
+                self.publish(Property::message, self.message_,
+                             std::optional<std::string>(allowInSettings));
+            if (status == ServiceStatus::enabled)
+                self.refreshSnapshot();
+            else
+                self.publish(Property::isWorking, self.isWorking_, false);
+            if (then)
+                then(self);
+        }));
 }
 
 void PluginManager::refreshSnapshot() {
