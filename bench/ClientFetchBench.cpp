@@ -12,8 +12,8 @@
 // DbusCallBench.cpp adds D-Bus method calls to this program.
 // The program carries the plugin app's identity, so the agent admits it.
 #include "App/SensorServiceClient.h"
-#include "Platform/linux/LaunchAgentUnits.h"
-#include "Platform/linux/SystemdAgentService.h"
+#include "Platform/linux/registration/LaunchAgentUnits.h"
+#include "Platform/linux/registration/SystemdAgentService.h"
 #include "ProcessCpu.h"
 #include "Shared/ServiceFrames.h"
 #include "Shared/SnapshotJSON.h"

@@ -1,6 +1,6 @@
 // Arbitrary bytes as a program file into the ELF note reader, which reads the files of
 // untrusted peers: no crash, and nothing read from beyond the file.
-#include "Platform/linux/ElfNotes.h"
+#include "Platform/linux/identity/ElfNotes.h"
 
 #include <cstdlib>
 #include <sys/mman.h>

@@ -1,6 +1,6 @@
 // Arbitrary bytes as an information list: no crash and no runaway recursion; and where both
 // the reader and the reference library take the bytes for a list, they read the same texts.
-#include "Platform/linux/XmlPropertyList.h"
+#include "Platform/linux/bundle/XmlPropertyList.h"
 #include "support/ReferencePropertyList.h"
 
 #include <cstdint>

@@ -3,7 +3,7 @@
 // client against the agent and the same agent signed under another anchor.
 #include "App/SensorServiceClient.h"
 #include "Platform/ServiceConnection.h"
-#include "Platform/linux/UnixSocket.h"
+#include "Platform/linux/transport/UnixSocket.h"
 #include "Shared/ServiceContract.h"
 #include "support/ServiceHarness.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/linux/UnixSocket.h"
+#include "Platform/linux/transport/UnixSocket.h"
 #include "Shared/ServiceFrames.h"
 
 #include <chrono>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "Agent/SMCReader.h"
-#include "Platform/SmcKeyStore.h"
+#include "Platform/linux/sensors/SmcKeyStore.h"
 
 #include <map>
 #include <memory>

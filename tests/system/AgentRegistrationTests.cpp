@@ -1,5 +1,5 @@
-#include "Platform/linux/LaunchAgentUnits.h"
-#include "Platform/linux/SystemdAgentService.h"
+#include "Platform/linux/registration/LaunchAgentUnits.h"
+#include "Platform/linux/registration/SystemdAgentService.h"
 #include "Shared/ServiceContract.h"
 #include "Shared/SnapshotJSON.h"
 #include "support/AgentServiceCalls.h"

@@ -1,6 +1,6 @@
 #include "Platform/ProcessIdentity.h"
-#include "Platform/linux/FileDescriptor.h"
-#include "Platform/linux/VerifyInChild.h"
+#include "Platform/linux/identity/VerifyInChild.h"
+#include "Platform/linux/system/FileDescriptor.h"
 #include "Shared/ProgramSignature.h"
 #include "Shared/ServiceContract.h"
 

@@ -1,6 +1,6 @@
 #include "Agent/Fans.h"
 #include "Agent/TemperatureSensors.h"
-#include "Platform/linux/HwmonSmc.h"
+#include "Platform/linux/sensors/HwmonSmc.h"
 #include "support/FakeHwmon.h"
 
 #include <gtest/gtest.h>

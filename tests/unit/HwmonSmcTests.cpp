@@ -1,5 +1,5 @@
 #include "Agent/SMCReader.h"
-#include "Platform/linux/HwmonSmc.h"
+#include "Platform/linux/sensors/HwmonSmc.h"
 #include "support/FakeHwmon.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "Platform/linux/LaunchAgentUnits.h"
+#include "Platform/linux/registration/LaunchAgentUnits.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "Platform/linux/NvmlDevices.h"
+#include "Platform/linux/sensors/NvmlDevices.h"
 
 #include <gtest/gtest.h>
 

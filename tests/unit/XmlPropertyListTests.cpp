@@ -1,4 +1,4 @@
-#include "Platform/linux/XmlPropertyList.h"
+#include "Platform/linux/bundle/XmlPropertyList.h"
 #include "support/ReferencePropertyList.h"
 
 #include <gtest/gtest.h>
