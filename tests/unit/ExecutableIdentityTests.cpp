@@ -10,8 +10,10 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <sys/prctl.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -91,19 +93,37 @@ TEST(ExecutableIdentity, AChildVerifierHoldsOnlyTheProgram) {
     ASSERT_EQ(pipe(ends), 0);
     FileDescriptor parentsOwn(ends[0]), parentsOther(ends[1]);
     FileDescriptor program(open("/proc/self/exe", O_RDONLY | O_CLOEXEC));
-    bool shortage = false;
-    auto answer = verifyInChild(
-        program.get(),
-        [&]() -> std::optional<programsignature::Signer> {
-            int signal = 0;
-            if (fcntl(parentsOwn.get(), F_GETFD) != -1 ||
-                fcntl(parentsOther.get(), F_GETFD) != -1 || fcntl(program.get(), F_GETFD) == -1 ||
-                prctl(PR_GET_PDEATHSIG, &signal) != 0 || signal != SIGKILL)
-                return std::nullopt;
-            return programsignature::Signer{"alone", {}};
-        },
-        shortage);
-    EXPECT_FALSE(shortage);
+    ASSERT_TRUE(hasOneThread());
+    auto answer = verifyInChild(program.get(), [&]() -> Result<programsignature::Signer> {
+        int signal = 0;
+        if (fcntl(parentsOwn.get(), F_GETFD) != -1 || fcntl(parentsOther.get(), F_GETFD) != -1 ||
+            fcntl(program.get(), F_GETFD) == -1 || prctl(PR_GET_PDEATHSIG, &signal) != 0 ||
+            signal != SIGKILL)
+            return Failure{};
+        return programsignature::Signer{"alone", {}};
+    });
     ASSERT_TRUE(answer);
     EXPECT_EQ(answer->organizationalUnit, "alone");
+}
+
+// A child forked beside a second thread could wait forever on a lock that thread held:
+// with one, the check runs here. A shortage in the child comes back as one.
+TEST(ExecutableIdentity, AChildVerifiesOnlyForASingleThread) {
+    const pid_t self = getpid();
+    auto whereItRan = [self]() -> Result<programsignature::Signer> {
+        return programsignature::Signer{getpid() == self ? "here" : "child", {}};
+    };
+    FileDescriptor program(open("/proc/self/exe", O_RDONLY | O_CLOEXEC));
+    EXPECT_EQ(verifyInChild(program.get(), whereItRan)->organizationalUnit, "child");
+    auto shortOfMemory = verifyInChild(
+        program.get(), [] { return Result<programsignature::Signer>(Failure{ENOMEM}); });
+    ASSERT_FALSE(shortOfMemory);
+    EXPECT_TRUE(shortOfMemory.failure().isShortage());
+
+    std::promise<void> stop;
+    std::thread second([ended = stop.get_future()] { ended.wait(); });
+    EXPECT_FALSE(hasOneThread());
+    EXPECT_EQ(verifyInChild(program.get(), whereItRan)->organizationalUnit, "here");
+    stop.set_value();
+    second.join();
 }

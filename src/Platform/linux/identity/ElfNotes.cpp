@@ -25,30 +25,30 @@ class File {
   public:
     File(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
 
-    bool contains(std::uint64_t offset, std::uint64_t length) const {
+    [[nodiscard]] bool contains(std::uint64_t offset, std::uint64_t length) const {
         return offset <= size_ && length <= size_ - offset;
     }
 
-    bool read(std::uint64_t offset, std::uint64_t length, void* into) const {
+    [[nodiscard]] bool read(std::uint64_t offset, std::uint64_t length, void* into) const {
         return contains(offset, length) && readAt(fd_, offset, into, length);
     }
 
-    std::optional<std::string> read(std::uint64_t offset, std::uint64_t length) const {
+    Result<std::string> read(std::uint64_t offset, std::uint64_t length) const {
         if (!contains(offset, length))
-            return std::nullopt;
+            return Failure{};
         std::string bytes(length, '\0');
         if (!read(offset, length, bytes.data()))
-            return std::nullopt;
+            return Failure{};
         return bytes;
     }
 
     template <typename Record>
-    std::optional<std::vector<Record>> readTable(std::uint64_t offset, std::uint64_t count) const {
+    Result<std::vector<Record>> readTable(std::uint64_t offset, std::uint64_t count) const {
         if (count > largestTableBytes / sizeof(Record))
-            return std::nullopt;
+            return Failure{};
         std::vector<Record> records(count);
         if (!read(offset, count * sizeof(Record), records.data()))
-            return std::nullopt;
+            return Failure{};
         return records;
     }
 
@@ -94,12 +94,12 @@ bool splitNotes(std::string_view area, std::uint64_t alignment, std::vector<ElfN
     return true;
 }
 
-std::optional<std::uint64_t> noteAlignment(std::uint64_t declared) {
+Result<std::uint64_t> noteAlignment(std::uint64_t declared) {
     if (declared <= 4)
         return 4;
     if (declared == 8)
         return 8;
-    return std::nullopt;
+    return Failure{};
 }
 
 bool readArea(const File& file, std::uint64_t offset, std::uint64_t size, std::uint64_t align,
@@ -123,21 +123,21 @@ bool validHeader(const Elf64_Ehdr& header) {
 
 } // namespace
 
-std::optional<std::vector<ElfNote>> readElfNotes(int fd, std::uint64_t size) {
+Result<std::vector<ElfNote>> readElfNotes(int fd, std::uint64_t size) {
     File file(fd, size);
     Elf64_Ehdr header;
     if (!file.read(0, sizeof header, &header) || !validHeader(header))
-        return std::nullopt;
+        return Failure{};
 
     // Both tables, and every segment, must lie within the file: a truncated or patched
     // program is not taken at its word.
     auto segments = file.readTable<Elf64_Phdr>(header.e_phoff, header.e_phnum);
     auto sections = file.readTable<Elf64_Shdr>(header.e_shoff, header.e_shnum);
     if (!segments || !sections)
-        return std::nullopt;
+        return Failure{};
     for (const Elf64_Phdr& segment : *segments)
         if (!file.contains(segment.p_offset, segment.p_filesz))
-            return std::nullopt;
+            return Failure{};
 
     std::vector<ElfNote> notes;
     std::uint64_t total = 0;
@@ -145,12 +145,12 @@ std::optional<std::vector<ElfNote>> readElfNotes(int fd, std::uint64_t size) {
         for (const Elf64_Phdr& segment : *segments)
             if (segment.p_type == PT_NOTE &&
                 !readArea(file, segment.p_offset, segment.p_filesz, segment.p_align, total, notes))
-                return std::nullopt;
+                return Failure{};
         return notes;
     }
     for (const Elf64_Shdr& section : *sections)
         if (section.sh_type == SHT_NOTE &&
             !readArea(file, section.sh_offset, section.sh_size, section.sh_addralign, total, notes))
-            return std::nullopt;
+            return Failure{};
     return notes;
 }

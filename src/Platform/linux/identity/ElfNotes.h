@@ -1,7 +1,8 @@
 #pragma once
 
+#include "../system/Result.h"
+
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,6 @@ struct ElfNote {
 
 // The notes of the 64-bit, native byte order ELF file whose first `size` bytes of `fd`
 // are the program: those of its PT_NOTE segments, or of its SHT_NOTE sections when it
-// has no program headers. Every offset and size is checked against `size`; nothing when
+// has no program headers. Every offset and size is checked against `size`; a failure when
 // anything is out of bounds or malformed.
-std::optional<std::vector<ElfNote>> readElfNotes(int fd, std::uint64_t size);
+Result<std::vector<ElfNote>> readElfNotes(int fd, std::uint64_t size);

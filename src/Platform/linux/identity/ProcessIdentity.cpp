@@ -5,6 +5,7 @@
 #include "../../../Shared/SigningAnchor.h"
 #include "../system/FileDescriptor.h"
 #include "ElfNotes.h"
+#include "SignatureCheck.h"
 #include "VerifyInChild.h"
 
 #include <algorithm>
@@ -49,7 +50,8 @@ FileVersion versionOf(const struct stat& status) {
 // Verdicts on files already verified, so that a known program is not hashed again.
 class VerifiedFiles {
   public:
-    std::optional<std::optional<CodeIdentity>> find(const FileVersion& version) {
+    // The verdict on a version verified before, if one is kept.
+    std::optional<Result<CodeIdentity>> find(const FileVersion& version) {
         std::lock_guard lock(mutex_);
         auto found = verdicts_.find(version);
         if (found == verdicts_.end())
@@ -76,7 +78,7 @@ class VerifiedFiles {
 
     // A file changed within the last seconds could change again within the same tick of
     // its file system's clock, unseen; its verdict is not kept.
-    void remember(const struct stat& status, const std::optional<CodeIdentity>& identity) {
+    void remember(const struct stat& status, const Result<CodeIdentity>& identity) {
         timespec now{};
         clock_gettime(CLOCK_REALTIME, &now);
         if (status.st_ctim.tv_sec + settledSeconds > now.tv_sec)
@@ -93,7 +95,7 @@ class VerifiedFiles {
     static constexpr std::size_t largestAnswerCount = 8;
 
     struct Verdict {
-        std::optional<CodeIdentity> identity;
+        Result<CodeIdentity> identity;
         std::map<std::string, bool, std::less<>> answers; // by requirement text
     };
 
@@ -106,49 +108,47 @@ VerifiedFiles& verifiedFiles() {
     return files;
 }
 
-std::optional<CodeIdentity> identityOfNotes(const std::vector<ElfNote>& notes) {
+Result<CodeIdentity> identityOfNotes(const std::vector<ElfNote>& notes) {
     const ElfNote* found = nullptr;
     for (const ElfNote& note : notes) {
         if (note.owner != identitynote::owner || note.type != identitynote::type)
             continue;
         if (found)
-            return std::nullopt;
+            return Failure{};
         found = &note;
     }
     if (!found)
-        return std::nullopt;
-    return identitynote::decodePayload(found->payload);
+        return Failure{};
+    if (auto identity = identitynote::decodePayload(found->payload))
+        return std::move(*identity);
+    return Failure{};
 }
 
 std::atomic<bool> verifiedApart{false};
-
-bool isShortage(int error) {
-    return error == EMFILE || error == ENFILE || error == ENOMEM || error == ENOBUFS;
-}
 
 // The identity of the signed program in `fd`: the rest from the signer's certificate,
 // identifier and entitlements from the note in the bytes it signed, which alone are
 // parsed. The file is read, not mapped, so that checking a large program does not swell
 // our memory. A file system in user space could show us other bytes than it runs, so no
-// program from one has an identity. `shortage` is set when no child could verify it.
-std::optional<CodeIdentity> verifiedIdentity(int fd, const struct stat& status, bool& shortage) {
+// program from one has an identity. A shortage when the check itself ran short.
+Result<CodeIdentity> verifiedIdentity(int fd, const struct stat& status) {
     struct statfs fileSystem {};
     if (fstatfs(fd, &fileSystem) != 0 || fileSystem.f_type == FUSE_SUPER_MAGIC)
-        return std::nullopt;
+        return Failure{};
     const auto size = std::uint64_t(status.st_size);
     std::string trailer(programsignature::trailerBytes, '\0');
     if (size < trailer.size() || !readAt(fd, size - trailer.size(), trailer.data(), trailer.size()))
-        return std::nullopt;
+        return Failure{};
     auto length = programsignature::signatureLength(trailer);
     if (!length || *length > largestSignatureBytes || *length > size - trailer.size())
-        return std::nullopt;
+        return Failure{};
     const std::uint64_t contentSize = size - trailer.size() - *length;
     std::string signature(*length, '\0');
     if (!readAt(fd, contentSize, signature.data(), signature.size()))
-        return std::nullopt;
+        return Failure{};
     auto verify = [&] {
         std::uint64_t offset = 0;
-        return programsignature::verify(
+        return checkSignature(
             [&](char* into, std::size_t wanted) -> long {
                 wanted = std::size_t(std::min<std::uint64_t>(wanted, contentSize - offset));
                 if (wanted > 0 && !readAt(fd, offset, into, wanted))
@@ -158,53 +158,57 @@ std::optional<CodeIdentity> verifiedIdentity(int fd, const struct stat& status, 
             },
             signature, signingAnchor());
     };
-    auto signer = verifiedApart ? verifyInChild(fd, verify, shortage) : verify();
-    auto notes = signer ? readElfNotes(fd, contentSize) : std::nullopt;
-    auto identity = notes ? identityOfNotes(*notes) : std::nullopt;
+    auto signer = verifiedApart ? verifyInChild(fd, verify) : verify();
+    if (!signer)
+        return signer.failure();
+    auto notes = readElfNotes(fd, contentSize);
+    if (!notes)
+        return notes.failure();
+    auto identity = identityOfNotes(*notes);
     if (!identity)
-        return std::nullopt;
+        return identity;
     identity->team = std::move(signer->organizationalUnit);
     identity->anchoredByPlatform = true;
     identity->certificateFields = std::move(signer->fields);
     return identity;
 }
 
-// The identity of the program at `executable`, verified now; `shortage` is set when the
-// check ran short of descriptors, and then says nothing.
-std::optional<CodeIdentity> verifiedIdentityOfFile(const char* executable, bool& shortage) {
+// The identity of the program at `executable`, verified now. A shortage says nothing about
+// the program, so it is not kept.
+Result<CodeIdentity> verifiedIdentityOfFile(const char* executable) {
     // Non-blocking, so that a FIFO in place of a program cannot stall the caller.
     FileDescriptor file(open(executable, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!file) {
-        shortage = isShortage(errno);
-        return std::nullopt;
-    }
+    if (!file)
+        return Failure::ofErrno();
     struct stat status {};
     if (fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
-        return std::nullopt;
-    auto identity = verifiedIdentity(file.get(), status, shortage);
-    if (!shortage)
+        return Failure{};
+    auto identity = verifiedIdentity(file.get(), status);
+    if (identity || !identity.failure().isShortage())
         verifiedFiles().remember(status, identity);
     return identity;
 }
 
 // The same, from the verdict on a version of the file verified before.
-std::optional<CodeIdentity> identityOfExecutable(const char* executable, bool& shortage) {
+Result<CodeIdentity> identityOfExecutable(const char* executable) {
     struct stat status {};
     if (stat(executable, &status) == 0)
         if (auto known = verifiedFiles().find(versionOf(status)))
             return *known;
-    return verifiedIdentityOfFile(executable, shortage);
+    return verifiedIdentityOfFile(executable);
 }
 
 // Whether the program at `executable` satisfies `requirement`: for a known version of the
 // file, without copying or evaluating anything.
-bool executableSatisfies(const char* executable, std::string_view requirement, bool& shortage) {
+Result<void> executableSatisfies(const char* executable, std::string_view requirement) {
     struct stat status {};
     if (stat(executable, &status) == 0)
         if (auto known = verifiedFiles().satisfies(versionOf(status), requirement))
-            return *known;
-    auto identity = verifiedIdentityOfFile(executable, shortage);
-    return identity && satisfies(*identity, requirement);
+            return *known ? Result<void>() : Failure{};
+    auto identity = verifiedIdentityOfFile(executable);
+    if (!identity)
+        return identity.failure();
+    return satisfies(*identity, requirement) ? Result<void>() : Failure{};
 }
 
 // The link leads to the very file the process runs, even if its path has been replaced
@@ -221,9 +225,8 @@ bool stillRunning(int pidfd) {
 PeerCheck checkHeldProcess(int pidfd, pid_t pid, uid_t uid, std::string_view requirement) {
     if (uid != geteuid())
         return PeerCheck::refused;
-    bool shortage = false;
-    bool satisfied = executableSatisfies(executableOf(pid).c_str(), requirement, shortage);
-    if (shortage)
+    auto satisfied = executableSatisfies(executableOf(pid).c_str(), requirement);
+    if (!satisfied && satisfied.failure().isShortage())
         return PeerCheck::undecided;
     return satisfied && stillRunning(pidfd) ? PeerCheck::satisfied : PeerCheck::refused;
 }
@@ -235,15 +238,13 @@ void verifySignaturesInChildProcesses() {
 }
 
 std::optional<CodeIdentity> codeIdentityOfExecutable(const std::filesystem::path& executable) {
-    bool shortage = false;
-    return identityOfExecutable(executable.c_str(), shortage);
+    return asOptional(identityOfExecutable(executable.c_str()));
 }
 
 std::optional<CodeIdentity> codeIdentityOfProcess(pid_t pid) {
     if (pid <= 0)
         return std::nullopt;
-    bool shortage = false;
-    return identityOfExecutable(executableOf(pid).c_str(), shortage);
+    return asOptional(identityOfExecutable(executableOf(pid).c_str()));
 }
 
 PeerCheck checkSocketPeer(int socket, std::string_view requirement, SocketPeer* peer) {
@@ -258,7 +259,7 @@ PeerCheck checkSocketPeer(int socket, std::string_view requirement, SocketPeer* 
     length = sizeof pidfd;
     if (getsockopt(socket, SOL_SOCKET, SO_PEERPIDFD, &pidfd, &length) != 0) {
         if (errno != ENOPROTOOPT)
-            return isShortage(errno) ? PeerCheck::undecided : PeerCheck::refused;
+            return Failure::ofErrno().isShortage() ? PeerCheck::undecided : PeerCheck::refused;
         pidfd = -1; // an older kernel: the pid, held from now on
     }
     FileDescriptor held(pidfd);
@@ -272,7 +273,7 @@ PeerCheck checkPeer(pid_t pid, uid_t uid, std::string_view requirement, int pidf
     if (pidfd < 0) {
         opened.reset(pidfd_open(pid, 0));
         if (!opened)
-            return isShortage(errno) ? PeerCheck::undecided : PeerCheck::refused;
+            return Failure::ofErrno().isShortage() ? PeerCheck::undecided : PeerCheck::refused;
         pidfd = opened.get();
     }
     return checkHeldProcess(pidfd, pid, uid, requirement);

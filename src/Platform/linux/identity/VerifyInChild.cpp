@@ -11,6 +11,7 @@
 #include <string_view>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,20 +58,20 @@ std::string encode(const Signer& signer) {
     return answer;
 }
 
-std::optional<Signer> decode(std::string_view answer) {
+Result<Signer> decode(std::string_view answer) {
     Signer signer;
     if (!take(answer, signer.organizationalUnit))
-        return std::nullopt;
+        return Failure{};
     while (!answer.empty()) {
         std::string name, value;
         if (!take(answer, name) || !take(answer, value))
-            return std::nullopt;
+            return Failure{};
         signer.fields.insert_or_assign(std::move(name), std::move(value));
     }
     return signer;
 }
 
-bool writeAll(int fd, std::string_view bytes) {
+[[nodiscard]] bool writeAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         ssize_t written = write(fd, bytes.data(), bytes.size());
         if (written < 0 && errno == EINTR)
@@ -82,29 +83,31 @@ bool writeAll(int fd, std::string_view bytes) {
     return true;
 }
 
-// All the child writes, or nothing when it says more than an answer can hold.
-std::optional<std::string> readAll(int fd) {
+// All the child writes; a failure when it says more than an answer can hold.
+Result<std::string> readAll(int fd) {
     std::string bytes;
     char buffer[4096];
     for (;;) {
         ssize_t got = read(fd, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR)
             continue;
-        if (got < 0 || bytes.size() + std::size_t(got) > largestAnswerBytes)
-            return std::nullopt;
+        if (got < 0)
+            return Failure::ofErrno();
+        if (bytes.size() + std::size_t(got) > largestAnswerBytes)
+            return Failure{};
         if (got == 0)
             return bytes;
         bytes.append(buffer, std::size_t(got));
     }
 }
 
-// The child's exit status, or nothing when it did not exit by itself.
-std::optional<int> exitStatus(pid_t child) {
+// The child's exit status; a failure when it did not exit by itself.
+Result<int> exitStatus(pid_t child) {
     int status = 0;
     while (waitpid(child, &status, 0) < 0)
         if (errno != EINTR)
-            return std::nullopt;
-    return WIFEXITED(status) ? std::optional(WEXITSTATUS(status)) : std::nullopt;
+            return Failure::ofErrno();
+    return WIFEXITED(status) ? Result<int>(WEXITSTATUS(status)) : Failure{};
 }
 
 // Closes every descriptor from 3 up but `first` and `second`, where first < second.
@@ -127,22 +130,24 @@ void closeAllBut(int first, int second) {
 
 } // namespace
 
-std::optional<Signer>
-verifyInChild(int program, const std::function<std::optional<Signer>()>& verify, bool& shortage) {
+bool hasOneThread() {
+    // The kernel links each thread into the task folder, beside "." and "..".
+    struct stat tasks {};
+    return stat("/proc/self/task", &tasks) == 0 && tasks.st_nlink == 3;
+}
+
+Result<Signer> verifyInChild(int program, const std::function<Result<Signer>()>& verify) {
+    if (!hasOneThread())
+        return verify();
     int ends[2];
-    // Both fail only for want of descriptors, memory or processes.
-    if (pipe2(ends, O_CLOEXEC) != 0) {
-        shortage = true;
-        return std::nullopt;
-    }
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        return Failure::ofErrno();
     FileDescriptor reading(ends[0]);
     FileDescriptor writing(ends[1]);
     const pid_t parent = getpid();
     pid_t child = fork();
-    if (child < 0) {
-        shortage = true;
-        return std::nullopt;
-    }
+    if (child < 0)
+        return Failure{ENOMEM}; // it fails only for want of memory or of processes
     if (child == 0) {
         // Nothing may unwind past here: the child would carry on as its parent.
         int ending = unfinished;
@@ -154,7 +159,10 @@ verifyInChild(int program, const std::function<std::optional<Signer>()>& verify,
         closeAllBut(std::min(program, writing.get()), std::max(program, writing.get()));
         try {
             auto signer = verify();
-            ending = signer && writeAll(writing.get(), encode(*signer)) ? verified : refused;
+            if (signer)
+                ending = writeAll(writing.get(), encode(*signer)) ? verified : refused;
+            else
+                ending = signer.failure().isShortage() ? unfinished : refused;
         } catch (...) {
         }
         _exit(ending);
@@ -164,14 +172,12 @@ verifyInChild(int program, const std::function<std::optional<Signer>()>& verify,
     reading.reset(); // a child with more to say than an answer holds ends on a broken pipe
     auto status = exitStatus(child);
     if (!answer)
-        return std::nullopt;
+        return answer.failure();
     // A child killed (as the kernel does when short of memory), or one that ran short of
     // memory itself, gave no verdict.
-    if (!status || *status == unfinished) {
-        shortage = true;
-        return std::nullopt;
-    }
+    if (!status || *status == unfinished)
+        return Failure{ENOMEM};
     if (*status != verified)
-        return std::nullopt;
+        return Failure{};
     return decode(*answer);
 }
