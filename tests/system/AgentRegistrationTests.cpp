@@ -20,7 +20,7 @@ using enum ServiceStatus;
 namespace {
 
 constexpr std::string_view plistName = "com.quillmarsh.CorvanePlugin.Agent.plist";
-const SystemdUnits units = systemdUnitsForBundle(APP_BUNDLE, plistName).value();
+const SystemdUnits units = asOptional(systemdUnitsForBundle(APP_BUNDLE, plistName)).value();
 
 // The agent's unit rates this exposure or better; a sanitizer build's agent may also use
 // ptrace and change its personality, as its own checks need.

@@ -26,7 +26,7 @@ const LaunchAgentDefinition example{"org.example.Agent", "org.example.service",
 } // namespace
 
 TEST(LaunchAgentPlist, ReadsLabelServiceAndProgramAndRefusesWhatCannotBecomeUnits) {
-    EXPECT_EQ(parseLaunchAgent(plist(label, program, service)), example);
+    EXPECT_EQ(asOptional(parseLaunchAgent(plist(label, program, service))), example);
     const std::string refused[] = {
         "not a plist",
         plist(nullptr, program, service),
@@ -40,7 +40,7 @@ TEST(LaunchAgentPlist, ReadsLabelServiceAndProgramAndRefusesWhatCannotBecomeUnit
         plist(label, "<string>Contents/\"Agent\"</string>", service),
     };
     for (const std::string& text : refused)
-        EXPECT_EQ(parseLaunchAgent(text), std::nullopt) << text;
+        EXPECT_FALSE(parseLaunchAgent(text)) << text;
 }
 
 TEST(SystemdUnits, SocketListensPrivatelyWhereClientsLookAndStartsTheProgramBare) {
@@ -69,5 +69,5 @@ TEST(SystemdUnits, SocketListensPrivatelyWhereClientsLookAndStartsTheProgramBare
         << units->serviceUnit;
     for (const char* bundle :
          {"relative/X.app", "/tmp/line\nbreak/X.app", "/tmp/q\"t/X.app", "/tmp/back\\slash/X.app"})
-        EXPECT_EQ(systemdUnitsFor(example, bundle), std::nullopt) << bundle;
+        EXPECT_FALSE(systemdUnitsFor(example, bundle)) << bundle;
 }

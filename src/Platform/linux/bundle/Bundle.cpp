@@ -10,14 +10,13 @@
 
 namespace {
 
-// The information in Contents/Info.plist; nothing when there is no such file to read.
-std::optional<std::map<std::string, std::string>>
-readTextInfo(const std::filesystem::path& bundle) {
+// The information in Contents/Info.plist; a failure when there is no such file to read.
+Result<std::map<std::string, std::string>> readTextInfo(const std::filesystem::path& bundle) {
     // Far beyond any information dictionary; a larger file is not one.
     constexpr std::size_t sizeLimit = 1 << 20;
     auto read = readFileStart(bundle.native() + "/Contents/Info.plist", sizeLimit + 1);
     if (!read)
-        return std::nullopt;
+        return read.failure();
     if (read->size() > sizeLimit)
         return std::map<std::string, std::string>();
     return dictionaryTexts(*read).value_or(std::map<std::string, std::string>());

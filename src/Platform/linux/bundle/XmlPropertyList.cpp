@@ -9,7 +9,7 @@ namespace {
 // Deeper nesting than any real list; refused so that a hostile file cannot exhaust the stack.
 constexpr int deepestNesting = 64;
 
-bool isSpace(char c) {
+[[nodiscard]] bool isSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
@@ -20,12 +20,12 @@ std::size_t skipSpaces(std::string_view& rest) {
 }
 
 // The control characters that no XML document may hold, written or referred to.
-bool isForbidden(std::uint32_t code) {
+[[nodiscard]] bool isForbidden(std::uint32_t code) {
     return code < 0x20 && code != '\t' && code != '\n' && code != '\r';
 }
 
 // Skips up to and past `end`; false when it never comes.
-bool skipPast(std::string_view& rest, std::string_view end) {
+[[nodiscard]] bool skipPast(std::string_view& rest, std::string_view end) {
     auto found = rest.find(end);
     if (found == std::string_view::npos)
         return false;
@@ -34,7 +34,7 @@ bool skipPast(std::string_view& rest, std::string_view end) {
 }
 
 // A comment, from its "<!--": its text may not hold "--", nor end with "-".
-bool skipComment(std::string_view& rest) {
+[[nodiscard]] bool skipComment(std::string_view& rest) {
     rest.remove_prefix(4);
     auto end = rest.find("--");
     if (end == std::string_view::npos || rest.substr(end + 2, 1) != ">")
@@ -44,7 +44,7 @@ bool skipComment(std::string_view& rest) {
 }
 
 // Skips white space, comments and processing instructions.
-bool skipMisc(std::string_view& rest) {
+[[nodiscard]] bool skipMisc(std::string_view& rest) {
     for (;;) {
         skipSpaces(rest);
         if (rest.starts_with("<?")) {
@@ -71,7 +71,7 @@ std::size_t nameLength(std::string_view rest) {
 
 // A quoted value, from its opening quote. No '<' may stand in it, which XML requires of
 // attributes and which a document type of ours never needs.
-bool skipQuoted(std::string_view& rest) {
+[[nodiscard]] bool skipQuoted(std::string_view& rest) {
     if (!rest.starts_with('"') && !rest.starts_with('\''))
         return false;
     auto end = rest.find_first_of(rest.front() == '"' ? "\"<" : "'<", 1);
@@ -84,7 +84,7 @@ bool skipQuoted(std::string_view& rest) {
 // The document type: its name, then a system identifier or a public and a system one,
 // quoted. Anything else is refused, above all an internal subset, which could declare
 // entities of its own.
-bool skipDocumentType(std::string_view& rest) {
+[[nodiscard]] bool skipDocumentType(std::string_view& rest) {
     rest.remove_prefix(std::string_view("<!DOCTYPE").size());
     auto name = skipSpaces(rest) > 0 ? nameLength(rest) : 0;
     if (name == 0)
@@ -106,7 +106,7 @@ bool skipDocumentType(std::string_view& rest) {
 }
 
 // Skips what comes before the root, where alone a document type may stand.
-bool skipProlog(std::string_view& rest) {
+[[nodiscard]] bool skipProlog(std::string_view& rest) {
     if (!skipMisc(rest))
         return false;
     if (rest.starts_with("<!DOCTYPE") && !skipDocumentType(rest))
@@ -122,7 +122,7 @@ struct Tag {
 
 // One name="value" pair, its value unread. Held to the letter: a reader that takes a stray
 // quote for the start of a value ends the tag somewhere else than another reader does.
-bool skipAttribute(std::string_view& rest) {
+[[nodiscard]] bool skipAttribute(std::string_view& rest) {
     auto length = nameLength(rest);
     rest.remove_prefix(length);
     skipSpaces(rest);
@@ -134,9 +134,9 @@ bool skipAttribute(std::string_view& rest) {
 }
 
 // A start, end or empty-element tag; its attributes are checked but not kept.
-std::optional<Tag> readTag(std::string_view& rest) {
+Result<Tag> readTag(std::string_view& rest) {
     if (!rest.starts_with('<'))
-        return std::nullopt;
+        return Failure{};
     rest.remove_prefix(1);
     Tag tag;
     if (rest.starts_with('/')) {
@@ -146,7 +146,7 @@ std::optional<Tag> readTag(std::string_view& rest) {
     tag.name = rest.substr(0, nameLength(rest));
     rest.remove_prefix(tag.name.size());
     if (tag.name.empty())
-        return std::nullopt;
+        return Failure{};
     for (;;) {
         bool spaced = skipSpaces(rest) > 0;
         if (rest.starts_with('>')) {
@@ -159,7 +159,7 @@ std::optional<Tag> readTag(std::string_view& rest) {
             return tag;
         }
         if (!spaced || tag.closing || !skipAttribute(rest))
-            return std::nullopt;
+            return Failure{};
     }
 }
 
@@ -182,7 +182,7 @@ void appendUtf8(std::string& text, std::uint32_t code) {
 }
 
 // One reference after its '&', up to and past its ';'.
-bool appendReference(std::string_view& rest, std::string& text) {
+[[nodiscard]] bool appendReference(std::string_view& rest, std::string& text) {
     auto end = rest.find(';');
     if (end == std::string_view::npos)
         return false;
@@ -213,51 +213,51 @@ bool appendReference(std::string_view& rest, std::string& text) {
 }
 
 // The character data of `element` up to and past its end tag.
-std::optional<std::string> readText(std::string_view& rest, std::string_view element) {
+Result<std::string> readText(std::string_view& rest, std::string_view element) {
     std::string text;
     for (;;) {
         auto stop = std::size_t(
             std::find_if(rest.begin(), rest.end(), [](char c) { return c == '<' || c == '&'; }) -
             rest.begin());
         if (stop == rest.size())
-            return std::nullopt;
+            return Failure{};
         text.append(rest.substr(0, stop));
         rest.remove_prefix(stop);
         if (rest.front() == '&') {
             rest.remove_prefix(1);
             if (!appendReference(rest, text))
-                return std::nullopt;
+                return Failure{};
         } else if (rest.starts_with("<![CDATA[")) {
             rest.remove_prefix(9);
             auto end = rest.find("]]>");
             if (end == std::string_view::npos)
-                return std::nullopt;
+                return Failure{};
             text.append(rest.substr(0, end));
             rest.remove_prefix(end + 3);
         } else if (rest.starts_with("<!--")) {
             if (!skipComment(rest))
-                return std::nullopt;
+                return Failure{};
         } else {
             auto tag = readTag(rest);
             if (!tag || !tag->closing || tag->name != element)
-                return std::nullopt;
+                return Failure{};
             return text;
         }
     }
 }
 
-bool isValue(std::string_view name) {
+[[nodiscard]] bool isValue(std::string_view name) {
     static constexpr std::string_view values[] = {"string", "integer", "real", "true", "false",
                                                   "date",   "data",    "dict", "array"};
     return std::find(std::begin(values), std::end(values), name) != std::end(values);
 }
 
-std::optional<Tag> nextTag(std::string_view& rest) {
-    return skipMisc(rest) ? readTag(rest) : std::nullopt;
+Result<Tag> nextTag(std::string_view& rest) {
+    return skipMisc(rest) ? readTag(rest) : Failure{};
 }
 
 // The rest of a value whose start tag is `open`, up to and past its end tag.
-bool skipValue(std::string_view& rest, const Tag& open, int depth) {
+[[nodiscard]] bool skipValue(std::string_view& rest, const Tag& open, int depth) {
     if (open.empty)
         return true;
     if (open.name != "dict" && open.name != "array")
@@ -276,47 +276,47 @@ bool skipValue(std::string_view& rest, const Tag& open, int depth) {
     }
 }
 
-bool isStart(const std::optional<Tag>& tag, std::string_view name) {
+[[nodiscard]] bool isStart(const Result<Tag>& tag, std::string_view name) {
     return tag && !tag->closing && tag->name == name;
 }
 
-bool isEnd(const std::optional<Tag>& tag, std::string_view name) {
+[[nodiscard]] bool isEnd(const Result<Tag>& tag, std::string_view name) {
     return tag && tag->closing && tag->name == name;
 }
 
 } // namespace
 
-std::optional<std::map<std::string, std::string>> dictionaryTexts(std::string_view document) {
+Result<std::map<std::string, std::string>> dictionaryTexts(std::string_view document) {
     for (char c : document)
         if (isForbidden(std::uint8_t(c)))
-            return std::nullopt;
+            return Failure{};
     if (document.starts_with("\xEF\xBB\xBF"))
         document.remove_prefix(3);
-    auto plist = skipProlog(document) ? readTag(document) : std::nullopt;
-    auto dict = plist && !plist->empty ? nextTag(document) : std::nullopt;
+    auto plist = skipProlog(document) ? readTag(document) : Failure{};
+    auto dict = plist && !plist->empty ? nextTag(document) : Failure{};
     if (!isStart(plist, "plist") || !isStart(dict, "dict"))
-        return std::nullopt;
+        return Failure{};
     std::map<std::string, std::string> texts;
-    std::optional<Tag> tag = dict->empty ? Tag{"dict", true} : nextTag(document);
+    Result<Tag> tag = dict->empty ? Tag{"dict", true} : nextTag(document);
     for (; !isEnd(tag, "dict"); tag = nextTag(document)) {
         if (!isStart(tag, "key") || tag->empty)
-            return std::nullopt;
+            return Failure{};
         auto key = readText(document, "key");
-        auto value = key ? nextTag(document) : std::nullopt;
+        auto value = key ? nextTag(document) : Failure{};
         if (!value || value->closing)
-            return std::nullopt;
+            return Failure{};
         // A key given again keeps only its last value.
         texts.erase(*key);
         if (value->name == "string") {
             auto text = value->empty ? std::string() : readText(document, "string");
             if (!text)
-                return std::nullopt;
+                return Failure{};
             texts.emplace(std::move(*key), std::move(*text));
         } else if (!isValue(value->name) || !skipValue(document, *value, 1)) {
-            return std::nullopt;
+            return Failure{};
         }
     }
     if (!isEnd(nextTag(document), "plist") || !skipMisc(document) || !document.empty())
-        return std::nullopt;
+        return Failure{};
     return texts;
 }

@@ -66,7 +66,8 @@ std::uint32_t load32(const char* at) {
 // Splits one note area (a segment or a section, itself aligned) into its notes, appending
 // to `notes`. Owner and payload each start at the next multiple of `alignment`, counted
 // from the area's start; the last note's padding may lie outside the area.
-bool splitNotes(std::string_view area, std::uint64_t alignment, std::vector<ElfNote>& notes) {
+[[nodiscard]] bool splitNotes(std::string_view area, std::uint64_t alignment,
+                              std::vector<ElfNote>& notes) {
     auto aligned = [alignment](std::uint64_t offset) {
         return (offset + alignment - 1) / alignment * alignment;
     };
@@ -112,7 +113,7 @@ bool readArea(const File& file, std::uint64_t offset, std::uint64_t size, std::u
     return area && splitNotes(*area, *alignment, notes);
 }
 
-bool validHeader(const Elf64_Ehdr& header) {
+[[nodiscard]] bool validHeader(const Elf64_Ehdr& header) {
     return std::memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 &&
            header.e_ident[EI_CLASS] == ELFCLASS64 && header.e_ident[EI_DATA] == nativeData &&
            header.e_ident[EI_VERSION] == EV_CURRENT && header.e_ehsize >= sizeof(Elf64_Ehdr) &&

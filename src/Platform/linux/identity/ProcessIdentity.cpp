@@ -218,7 +218,7 @@ std::string executableOf(pid_t pid) {
 }
 
 // Whether the process `pidfd` holds still exists, so its pid has not passed to another.
-bool stillRunning(int pidfd) {
+[[nodiscard]] bool stillRunning(int pidfd) {
     return pidfd_send_signal(pidfd, 0, nullptr, 0) == 0;
 }
 

@@ -35,7 +35,7 @@ void put(std::string& answer, std::string_view text) {
     answer.append(text);
 }
 
-bool take(std::string_view& answer, std::string& text) {
+[[nodiscard]] bool take(std::string_view& answer, std::string& text) {
     std::uint32_t length = 0;
     if (answer.size() < sizeof length)
         return false;

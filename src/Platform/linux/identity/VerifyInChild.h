@@ -14,4 +14,4 @@ Result<programsignature::Signer>
 verifyInChild(int program, const std::function<Result<programsignature::Signer>()>& verify);
 
 // Whether the calling process runs one thread, as the kernel counts them now.
-bool hasOneThread();
+[[nodiscard]] bool hasOneThread();

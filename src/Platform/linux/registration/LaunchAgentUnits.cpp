@@ -14,13 +14,13 @@ namespace {
 
 using PlistPtr = std::unique_ptr<void, decltype(&plist_free)>;
 
-std::optional<std::string> stringValue(plist_t node) {
+Result<std::string> stringValue(plist_t node) {
     if (!node || plist_get_node_type(node) != PLIST_STRING)
-        return std::nullopt;
+        return Failure{};
     char* text = nullptr;
     plist_get_string_val(node, &text);
     if (!text)
-        return std::nullopt;
+        return Failure{};
     std::string value(text);
     free(text);
     return value;
@@ -28,7 +28,7 @@ std::optional<std::string> stringValue(plist_t node) {
 
 // Usable as a unit name and as a file name after "%t/": no specifiers, separators,
 // spaces or escapes.
-bool isPlainName(std::string_view name) {
+[[nodiscard]] bool isPlainName(std::string_view name) {
     return !name.empty() && name.size() <= 200 && name.front() != '.' &&
            std::all_of(name.begin(), name.end(), [](char c) {
                return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
@@ -36,12 +36,12 @@ bool isPlainName(std::string_view name) {
            });
 }
 
-bool hasControlCharacter(std::string_view text) {
+[[nodiscard]] bool hasControlCharacter(std::string_view text) {
     return std::any_of(text.begin(), text.end(),
                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
-bool staysInside(const std::filesystem::path& relative) {
+[[nodiscard]] bool staysInside(const std::filesystem::path& relative) {
     if (relative.empty() || relative.is_absolute())
         return false;
     return std::none_of(relative.begin(), relative.end(), [](const std::filesystem::path& part) {
@@ -49,10 +49,10 @@ bool staysInside(const std::filesystem::path& relative) {
     });
 }
 
-std::optional<std::string> onlyMachService(plist_t services) {
+Result<std::string> onlyMachService(plist_t services) {
     if (!services || plist_get_node_type(services) != PLIST_DICT ||
         plist_dict_get_size(services) != 1)
-        return std::nullopt;
+        return Failure{};
     plist_dict_iter iterator = nullptr;
     plist_dict_new_iter(services, &iterator);
     char* key = nullptr;
@@ -60,7 +60,7 @@ std::optional<std::string> onlyMachService(plist_t services) {
     plist_dict_next_item(services, iterator, &key, &value);
     free(iterator);
     if (!key)
-        return std::nullopt;
+        return Failure{};
     std::string name(key);
     free(key);
     uint8_t enabled = 0;
@@ -69,12 +69,12 @@ std::optional<std::string> onlyMachService(plist_t services) {
     else if (plist_get_node_type(value) == PLIST_DICT)
         enabled = 1;
     if (!enabled)
-        return std::nullopt;
+        return Failure{};
     return name;
 }
 
 // systemd refuses an executable path with quotes or backslashes, even quoted.
-bool fitsExecStart(std::string_view path) {
+[[nodiscard]] bool fitsExecStart(std::string_view path) {
     return !hasControlCharacter(path) && path.find_first_of("\"'\\") == std::string_view::npos;
 }
 
@@ -90,18 +90,20 @@ std::string execStartPath(std::string_view path) {
     return quoted + "\"";
 }
 
-bool writeWhole(const std::filesystem::path& path, const std::string& text) {
+Result<void> writeWhole(const std::filesystem::path& path, const std::string& text) {
     std::filesystem::path partial = path;
     partial += ".partial";
     {
         std::ofstream file(partial, std::ios::binary | std::ios::trunc);
         file << text;
         if (!file.flush())
-            return false;
+            return Failure::ofErrno(); // the stream's open or write left it
     }
     std::error_code error;
     std::filesystem::rename(partial, path, error);
-    return !error;
+    if (error)
+        return Failure{error.value()};
+    return {};
 }
 
 // What fences the agent in: system calls, address families and privileges, all of which
@@ -143,26 +145,26 @@ constexpr std::string_view agentSandbox = "NoNewPrivileges=yes\n"
 
 } // namespace
 
-std::optional<LaunchAgentDefinition> parseLaunchAgent(std::string_view plistBytes) {
+Result<LaunchAgentDefinition> parseLaunchAgent(std::string_view plistBytes) {
     plist_t rawRoot = nullptr;
     plist_from_memory(plistBytes.data(), uint32_t(plistBytes.size()), &rawRoot);
     PlistPtr root(rawRoot, &plist_free);
     if (!root || plist_get_node_type(root.get()) != PLIST_DICT)
-        return std::nullopt;
+        return Failure{};
     auto label = stringValue(plist_dict_get_item(root.get(), "Label"));
     auto program = stringValue(plist_dict_get_item(root.get(), "BundleProgram"));
     auto service = onlyMachService(plist_dict_get_item(root.get(), "MachServices"));
     if (!label || !program || !service || !isPlainName(*label) || !isPlainName(*service) ||
         !fitsExecStart(*program) || !staysInside(*program))
-        return std::nullopt;
+        return Failure{};
     return LaunchAgentDefinition{*label, *service, *program};
 }
 
-std::optional<SystemdUnits> systemdUnitsFor(const LaunchAgentDefinition& agent,
-                                            const std::filesystem::path& bundle) {
+Result<SystemdUnits> systemdUnitsFor(const LaunchAgentDefinition& agent,
+                                     const std::filesystem::path& bundle) {
     std::filesystem::path program = bundle.lexically_normal() / agent.bundleProgram;
     if (!bundle.is_absolute() || !fitsExecStart(program.native()))
-        return std::nullopt;
+        return Failure{};
     SystemdUnits units;
     units.socketUnitName = agent.label + ".socket";
     units.serviceUnitName = agent.label + ".service";
@@ -208,21 +210,23 @@ std::optional<SystemdUnits> systemdUnitsFor(const LaunchAgentDefinition& agent,
     return units;
 }
 
-std::optional<SystemdUnits> systemdUnitsForBundle(const std::filesystem::path& bundle,
-                                                  std::string_view plistName) {
+Result<SystemdUnits> systemdUnitsForBundle(const std::filesystem::path& bundle,
+                                           std::string_view plistName) {
     // Far beyond any launch agent's list; a larger file is not one.
     constexpr std::size_t sizeLimit = 1 << 20;
     auto bytes =
         readFileStart(bundle / "Contents" / "Library" / "LaunchAgents" / plistName, sizeLimit + 1);
     if (!bytes || bytes->size() > sizeLimit)
-        return std::nullopt;
+        return Failure{};
     auto agent = parseLaunchAgent(*bytes);
     if (!agent)
-        return std::nullopt;
+        return Failure{};
     return systemdUnitsFor(*agent, bundle);
 }
 
-bool writeSystemdUnits(const SystemdUnits& units, const std::filesystem::path& unitDirectory) {
-    return writeWhole(unitDirectory / units.socketUnitName, units.socketUnit) &&
-           writeWhole(unitDirectory / units.serviceUnitName, units.serviceUnit);
+Result<void> writeSystemdUnits(const SystemdUnits& units,
+                               const std::filesystem::path& unitDirectory) {
+    if (auto written = writeWhole(unitDirectory / units.socketUnitName, units.socketUnit); !written)
+        return written;
+    return writeWhole(unitDirectory / units.serviceUnitName, units.serviceUnit);
 }

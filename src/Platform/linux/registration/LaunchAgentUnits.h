@@ -1,7 +1,8 @@
 #pragma once
 
+#include "../system/Result.h"
+
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,9 +15,9 @@ struct LaunchAgentDefinition {
     bool operator==(const LaunchAgentDefinition&) const = default;
 };
 
-// Nothing unless the list (XML or binary) has a Label and exactly one Mach service,
+// A failure unless the list (XML or binary) has a Label and exactly one Mach service,
 // both fit for unit and file names, and a BundleProgram that stays inside the bundle.
-std::optional<LaunchAgentDefinition> parseLaunchAgent(std::string_view plistBytes);
+Result<LaunchAgentDefinition> parseLaunchAgent(std::string_view plistBytes);
 
 // The systemd user units that stand in for a launch agent: a socket unit listening
 // where clients look for the service, and the service unit it starts on demand.
@@ -27,14 +28,15 @@ struct SystemdUnits {
     std::string serviceUnit;
 };
 
-// Nothing when the bundle path is not absolute or is one systemd cannot start a program
+// A failure when the bundle path is not absolute or is one systemd cannot start a program
 // from (quotes, backslashes, control characters).
-std::optional<SystemdUnits> systemdUnitsFor(const LaunchAgentDefinition& agent,
-                                            const std::filesystem::path& bundle);
+Result<SystemdUnits> systemdUnitsFor(const LaunchAgentDefinition& agent,
+                                     const std::filesystem::path& bundle);
 
 // The units for the bundle's Contents/Library/LaunchAgents/<plistName>.
-std::optional<SystemdUnits> systemdUnitsForBundle(const std::filesystem::path& bundle,
-                                                  std::string_view plistName);
+Result<SystemdUnits> systemdUnitsForBundle(const std::filesystem::path& bundle,
+                                           std::string_view plistName);
 
-// Writes both units into the directory, each replaced whole; false on any failure.
-bool writeSystemdUnits(const SystemdUnits& units, const std::filesystem::path& unitDirectory);
+// Writes both units into the directory, each replaced whole.
+Result<void> writeSystemdUnits(const SystemdUnits& units,
+                               const std::filesystem::path& unitDirectory);

@@ -46,22 +46,22 @@ void serve(Queue& queue) {
 
 } // namespace
 
-bool queueRegistrationWork(std::function<void()> work, bool changesRegistration) {
+Result<void> queueRegistrationWork(std::function<void()> work, bool changesRegistration) {
     Queue& shared = queue();
     std::lock_guard lock(shared.mutex);
     if (shared.finishing && !changesRegistration)
-        return true; // dropped, as if queued just before
+        return {}; // dropped, as if queued just before
     if (!shared.started) {
         try {
             std::thread([&shared] { serve(shared); }).detach();
-        } catch (const std::system_error&) {
-            return false;
+        } catch (const std::system_error& error) {
+            return Failure{error.code().value()};
         }
         shared.started = true;
     }
     shared.waiting.push_back({std::move(work), changesRegistration});
     shared.changed.notify_all();
-    return true;
+    return {};
 }
 
 void finishRegistrationWork() {

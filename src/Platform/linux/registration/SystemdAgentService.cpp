@@ -25,13 +25,14 @@ fs::path userUnitFolder() {
     return {};
 }
 
-bool isMasked(const std::optional<std::string>& state) {
-    return state == "masked" || state == "masked-runtime";
+[[nodiscard]] bool isMasked(const Result<std::string>& state) {
+    return state && (*state == "masked" || *state == "masked-runtime");
 }
 
 // Whether the file holds exactly `text`; one byte more than it is read at most.
-bool holdsExactly(const fs::path& path, const std::string& text) {
-    return readFileStart(path, text.size() + 1) == text;
+[[nodiscard]] bool holdsExactly(const fs::path& path, const std::string& text) {
+    auto held = readFileStart(path, text.size() + 1);
+    return held && *held == text;
 }
 
 // What one registration needs, copied whole so that an operation under way on the
@@ -42,7 +43,7 @@ struct Registration {
     fs::path unitFolder;
     SystemdManagerAddress address;
 
-    std::optional<SystemdManagerBus> connect() const {
+    Result<SystemdManagerBus> connect() const {
         return SystemdManagerBus::connect(address,
                                           SystemdManagerBus::Clock::now() + operationLimit);
     }
@@ -55,47 +56,80 @@ ServiceStatus statusOf(const Registration& registration) {
     if (!units)
         return ServiceStatus::notFound;
     auto bus = registration.connect();
-    auto state = bus ? bus->unitFileState(units->socketUnitName) : std::nullopt;
+    auto state = bus ? bus->unitFileState(units->socketUnitName) : bus.failure();
     if (isMasked(state))
         return ServiceStatus::requiresApproval;
     const fs::path& folder = registration.unitFolder;
     bool ours = holdsExactly(folder / units->socketUnitName, units->socketUnit) &&
                 holdsExactly(folder / units->serviceUnitName, units->serviceUnit);
-    return state == "enabled" && ours ? ServiceStatus::enabled : ServiceStatus::notRegistered;
+    return state && *state == "enabled" && ours ? ServiceStatus::enabled
+                                                : ServiceStatus::notRegistered;
 }
 
-bool registerUnits(const Registration& registration) {
+// The steps of an operation, in order; the first that fails ends it.
+template <typename... Steps> Result<void> inTurn(Steps&&... steps) {
+    Result<void> outcome;
+    ((outcome = outcome ? steps() : outcome), ...);
+    return outcome;
+}
+
+Result<void> registerUnits(const Registration& registration) {
     auto units = systemdUnitsForBundle(registration.bundle, registration.plistName);
-    auto bus = units && !registration.unitFolder.empty() ? registration.connect() : std::nullopt;
+    if (!units)
+        return units.failure();
+    if (registration.unitFolder.empty())
+        return Failure{ENOENT};
+    auto bus = registration.connect();
     if (!bus)
-        return false;
+        return bus.failure();
     // The user has blocked the agent: the block stands, and the status asks for approval.
     if (isMasked(bus->unitFileState(units->socketUnitName)))
-        return true;
+        return {};
     std::error_code error;
     fs::create_directories(registration.unitFolder, error);
-    return !error && writeSystemdUnits(*units, registration.unitFolder) && bus->reload() &&
-           bus->enableUnitFile(units->socketUnitName) && bus->startUnit(units->socketUnitName);
+    if (error)
+        return Failure{error.value()};
+    return inTurn([&] { return writeSystemdUnits(*units, registration.unitFolder); },
+                  [&] { return bus->reload(); },
+                  [&] { return bus->enableUnitFile(units->socketUnitName); },
+                  [&] { return bus->startUnit(units->socketUnitName); });
 }
 
-bool unregisterUnits(const Registration& registration) {
+Result<void> unregisterUnits(const Registration& registration) {
     auto units = systemdUnitsForBundle(registration.bundle, registration.plistName);
-    auto bus = units ? registration.connect() : std::nullopt;
-    if (!bus || !bus->stopUnit(units->socketUnitName) || !bus->stopUnit(units->serviceUnitName) ||
-        !bus->disableUnitFile(units->socketUnitName))
-        return false;
-    std::error_code socketError, serviceError;
-    fs::remove(registration.unitFolder / units->socketUnitName, socketError);
-    fs::remove(registration.unitFolder / units->serviceUnitName, serviceError);
-    return !socketError && !serviceError && bus->reload();
+    if (!units)
+        return units.failure();
+    auto bus = registration.connect();
+    if (!bus)
+        return bus.failure();
+    auto removed = [&]() -> Result<void> {
+        std::error_code socketError, serviceError;
+        fs::remove(registration.unitFolder / units->socketUnitName, socketError);
+        fs::remove(registration.unitFolder / units->serviceUnitName, serviceError);
+        if (socketError || serviceError)
+            return Failure{(socketError ? socketError : serviceError).value()};
+        return {};
+    };
+    return inTurn([&] { return bus->stopUnit(units->socketUnitName); },
+                  [&] { return bus->stopUnit(units->serviceUnitName); },
+                  [&] { return bus->disableUnitFile(units->socketUnitName); }, removed,
+                  [&] { return bus->reload(); });
+}
+
+// The window learns only whether it succeeded.
+[[nodiscard]] bool registered(const Registration& registration) {
+    return bool(registerUnits(registration));
+}
+[[nodiscard]] bool unregistered(const Registration& registration) {
+    return bool(unregisterUnits(registration));
 }
 
 // Runs `operation` on the registration thread, on a copy of the registration that the
 // service's going cannot take away; where no thread can be had, `failed` is the answer.
-template <typename Result>
-void runOperation(const Registration& registration, Result (*operation)(const Registration&),
-                  bool changesRegistration, Result failed,
-                  const std::function<void(Result)>& completion) {
+template <typename Answer>
+void runOperation(const Registration& registration, Answer (*operation)(const Registration&),
+                  bool changesRegistration, Answer failed,
+                  const std::function<void(Answer)>& completion) {
     if (!queueRegistrationWork(
             [registration, operation, completion] { completion(operation(registration)); },
             changesRegistration))
@@ -111,10 +145,10 @@ class SystemdAgentService final : public AgentService {
         runOperation(registration_, &statusOf, false, ServiceStatus::notRegistered, completion);
     }
     void registerService(std::function<void(bool succeeded)> completion) override {
-        runOperation(registration_, &registerUnits, true, false, completion);
+        runOperation(registration_, &registered, true, false, completion);
     }
     void unregisterService(std::function<void(bool succeeded)> completion) override {
-        runOperation(registration_, &unregisterUnits, true, false, completion);
+        runOperation(registration_, &unregistered, true, false, completion);
     }
 
   private:

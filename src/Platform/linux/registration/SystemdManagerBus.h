@@ -1,8 +1,9 @@
 #pragma once
 
+#include "../system/Result.h"
+
 #include <chrono>
 #include <memory>
-#include <optional>
 #include <string>
 
 struct sd_bus;
@@ -18,23 +19,24 @@ struct SystemdManagerAddress {
 SystemdManagerAddress systemdManagerAddress();
 
 // One conversation with the user's systemd manager over D-Bus. Every call on it ends by
-// one deadline, so a manager that never answers holds no one; any error is a failure.
+// one deadline, so a manager that never answers holds no one (ETIMEDOUT); an error reply
+// is a failure with its error number.
 class SystemdManagerBus {
   public:
     using Clock = std::chrono::steady_clock;
 
     // The user bus, or where that cannot be reached the manager's private socket.
-    static std::optional<SystemdManagerBus> connect(const SystemdManagerAddress& address,
-                                                    Clock::time_point deadline);
+    static Result<SystemdManagerBus> connect(const SystemdManagerAddress& address,
+                                             Clock::time_point deadline);
 
     // The unit's file state ("enabled", "masked", ...).
-    std::optional<std::string> unitFileState(const std::string& unit);
-    bool reload();
-    bool enableUnitFile(const std::string& unit);
-    bool disableUnitFile(const std::string& unit);
-    // Each true once its job has ended as done.
-    bool startUnit(const std::string& unit);
-    bool stopUnit(const std::string& unit);
+    Result<std::string> unitFileState(const std::string& unit);
+    Result<void> reload();
+    Result<void> enableUnitFile(const std::string& unit);
+    Result<void> disableUnitFile(const std::string& unit);
+    // Each succeeds once its job has ended as done.
+    Result<void> startUnit(const std::string& unit);
+    Result<void> stopUnit(const std::string& unit);
 
   private:
     struct Closer {
@@ -42,7 +44,7 @@ class SystemdManagerBus {
     };
 
     SystemdManagerBus(sd_bus* bus, Clock::time_point deadline) : bus_(bus), deadline_(deadline) {}
-    bool runJob(const char* method, const std::string& unit);
+    Result<void> runJob(const char* method, const std::string& unit);
 
     std::unique_ptr<sd_bus, Closer> bus_;
     Clock::time_point deadline_;

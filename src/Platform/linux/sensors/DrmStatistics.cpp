@@ -11,7 +11,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // "card" and digits only: a card itself, not one of its connectors ("card0-HDMI-A-1").
-bool isCardName(std::string_view name) {
+[[nodiscard]] bool isCardName(std::string_view name) {
     constexpr std::string_view prefix = "card";
     if (name.size() <= prefix.size() || !name.starts_with(prefix))
         return false;
@@ -21,10 +21,10 @@ bool isCardName(std::string_view name) {
 
 } // namespace
 
-std::optional<std::vector<GpuStatistics>> drmStatistics(const fs::path& classDir) {
+Result<std::vector<GpuStatistics>> drmStatistics(const fs::path& classDir) {
     auto names = directoryNames(classDir);
     if (!names)
-        return std::nullopt;
+        return names.failure();
     std::vector<GpuStatistics> cards;
     for (const std::string& name : *names) {
         if (!isCardName(name))

@@ -9,7 +9,7 @@ namespace {
 using Label = std::optional<std::string>;
 using Rank = std::optional<int>;
 
-bool labelStarts(const Label& label, std::string_view prefix) {
+[[nodiscard]] bool labelStarts(const Label& label, std::string_view prefix) {
     return label && label->starts_with(prefix);
 }
 

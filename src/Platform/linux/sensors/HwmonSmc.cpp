@@ -25,16 +25,16 @@ std::string attribute(std::string_view kind, unsigned number, std::string_view s
 }
 
 // An applesmc label is the key itself.
-bool isSmcKey(const std::string& label) {
+[[nodiscard]] bool isSmcKey(const std::string& label) {
     return label.size() == 4 &&
            std::all_of(label.begin(), label.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
 }
 
-std::optional<std::int64_t> plausibleSpeed(std::optional<std::int64_t> rpm) {
-    return rpm && isPlausibleRPM(double(*rpm)) ? rpm : std::nullopt;
+std::optional<std::int64_t> plausibleSpeed(const Result<std::int64_t>& rpm) {
+    return rpm && isPlausibleRPM(double(*rpm)) ? std::optional(*rpm) : std::nullopt;
 }
 
-bool isPlausibleMillidegrees(std::int64_t value) {
+[[nodiscard]] bool isPlausibleMillidegrees(std::int64_t value) {
     return isPlausibleCelsius(double(value) / 1000.0);
 }
 
@@ -49,7 +49,7 @@ std::optional<std::int64_t> partReading(const HwmonChip& chip) {
     std::vector<std::pair<int, unsigned>> ranked;
     for (unsigned n : chip.temperatures) {
         auto label = readSysfsAttribute(chip.dir / attribute("temp", n, "_label"));
-        if (auto rank = temperatureRank(chip.name, n, label))
+        if (auto rank = temperatureRank(chip.name, n, asOptional(std::move(label))))
             ranked.emplace_back(*rank, n);
     }
     std::sort(ranked.begin(), ranked.end());
@@ -59,7 +59,7 @@ std::optional<std::int64_t> partReading(const HwmonChip& chip) {
             break;
         auto value = readSysfsInteger(chip.dir / attribute("temp", ranked[i].second, "_input"));
         if (value && isPlausibleMillidegrees(*value))
-            keepHottest(hottest, value);
+            keepHottest(hottest, *value);
     }
     return hottest;
 }

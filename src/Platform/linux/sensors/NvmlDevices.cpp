@@ -114,34 +114,33 @@ void* load(const char* library) {
 // Without NVIDIA's kernel driver its library can only fail to start, and the loader's
 // search for it costs dozens of failed look-ups. Folders given to the loader by the
 // environment may hold a library of their own, so those are searched all the same.
-bool mayHaveNvidiaLibrary() {
+[[nodiscard]] bool mayHaveNvidiaLibrary() {
     const char* searchPath = std::getenv("LD_LIBRARY_PATH");
     return ::access("/proc/driver/nvidia", F_OK) == 0 || (searchPath && *searchPath);
 }
 
 } // namespace
 
-std::optional<std::vector<NvmlDeviceReadings>> readNvmlDevices(const char* library,
-                                                               NvmlQuery query) {
+Result<std::vector<NvmlDeviceReadings>> readNvmlDevices(const char* library, NvmlQuery query) {
     std::unique_ptr<void, int (*)(void*)> loaded(load(library), ::dlclose);
     if (!loaded)
-        return std::nullopt;
+        return Failure{};
     NvmlFunctions nvml = resolveFunctions(loaded.get());
     if (!nvml.usable() || nvml.init() != nvmlSuccess)
-        return std::nullopt;
-    std::optional<std::vector<NvmlDeviceReadings>> devices;
+        return Failure{};
     unsigned int count = 0;
-    if (nvml.deviceCount(&count) == nvmlSuccess) {
-        devices.emplace();
-        for (unsigned int index = 0; index < count; ++index)
-            devices->push_back(readDevice(nvml, index, query));
-    }
+    bool counted = nvml.deviceCount(&count) == nvmlSuccess;
+    std::vector<NvmlDeviceReadings> devices;
+    for (unsigned int index = 0; counted && index < count; ++index)
+        devices.push_back(readDevice(nvml, index, query));
     nvml.shutdown();
+    if (!counted)
+        return Failure{};
     return devices;
 }
 
-std::optional<std::vector<NvmlDeviceReadings>> readSystemNvmlDevices(NvmlQuery query) {
+Result<std::vector<NvmlDeviceReadings>> readSystemNvmlDevices(NvmlQuery query) {
     if (!mayHaveNvidiaLibrary())
-        return std::nullopt;
+        return Failure{ENOENT};
     return readNvmlDevices("libnvidia-ml.so.1", query);
 }

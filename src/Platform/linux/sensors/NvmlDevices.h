@@ -1,5 +1,7 @@
 #pragma once
 
+#include "../system/Result.h"
+
 #include <optional>
 #include <vector>
 
@@ -17,12 +19,11 @@ struct NvmlDeviceReadings {
 enum class NvmlQuery { utilization, sensors };
 
 // NVIDIA GPUs through the management library loaded from `library` at run time: one entry
-// per device. Nothing when the library cannot be loaded or initialised or will not count
+// per device. A failure when the library cannot be loaded or initialised or will not count
 // its devices. Functions that older drivers lack leave their figures absent. The library
 // is shut down and unloaded before returning; one the loader could not find is not
 // looked for again.
-std::optional<std::vector<NvmlDeviceReadings>> readNvmlDevices(const char* library,
-                                                               NvmlQuery query);
+Result<std::vector<NvmlDeviceReadings>> readNvmlDevices(const char* library, NvmlQuery query);
 
 // The same from this machine's driver, asked only where it may be installed.
-std::optional<std::vector<NvmlDeviceReadings>> readSystemNvmlDevices(NvmlQuery query);
+Result<std::vector<NvmlDeviceReadings>> readSystemNvmlDevices(NvmlQuery query);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Result.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <unistd.h>
@@ -30,18 +32,21 @@ class FileDescriptor {
     int fd_ = -1;
 };
 
-// Reads exactly `size` bytes at `offset`; false on an error or a file that ends before.
-inline bool readAt(int fd, std::uint64_t offset, void* into, std::size_t size) {
+// Reads exactly `size` bytes at `offset`; a failure on an error or, without an error
+// number, for a file that ends before.
+inline Result<void> readAt(int fd, std::uint64_t offset, void* into, std::size_t size) {
     auto* bytes = static_cast<char*>(into);
     while (size > 0) {
         ssize_t got = pread(fd, bytes, size, static_cast<off_t>(offset));
         if (got < 0 && errno == EINTR)
             continue;
-        if (got <= 0)
-            return false;
+        if (got < 0)
+            return Failure::ofErrno();
+        if (got == 0)
+            return Failure{};
         bytes += got;
         offset += static_cast<std::uint64_t>(got);
         size -= static_cast<std::size_t>(got);
     }
-    return true;
+    return {};
 }

@@ -9,16 +9,16 @@
 #include <string_view>
 #include <unistd.h>
 
-std::optional<std::string> readFileStart(const std::filesystem::path& file, std::size_t limit) {
+Result<std::string> readFileStart(const std::filesystem::path& file, std::size_t limit) {
     FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd)
-        return std::nullopt;
+        return Failure::ofErrno();
     std::string text;
     char buffer[4096];
     while (text.size() < limit) {
         ssize_t count = ::read(fd.get(), buffer, std::min(sizeof buffer, limit - text.size()));
         if (count < 0)
-            return std::nullopt;
+            return Failure::ofErrno();
         if (count == 0)
             break;
         text.append(buffer, std::size_t(count));
@@ -26,20 +26,22 @@ std::optional<std::string> readFileStart(const std::filesystem::path& file, std:
     return text;
 }
 
-std::optional<std::string> readSysfsAttribute(const std::filesystem::path& file) {
+Result<std::string> readSysfsAttribute(const std::filesystem::path& file) {
     constexpr std::size_t attributeLimit = 64;
     auto text = readFileStart(file, attributeLimit + 1);
-    if (!text || text->size() > attributeLimit)
-        return std::nullopt;
+    if (!text)
+        return text;
+    if (text->size() > attributeLimit)
+        return Failure{};
     if (!text->empty() && text->back() == '\n')
         text->pop_back();
     return text;
 }
 
-std::optional<std::vector<std::string>> directoryNames(const std::filesystem::path& directory) {
+Result<std::vector<std::string>> directoryNames(const std::filesystem::path& directory) {
     DIR* stream = ::opendir(directory.c_str());
     if (!stream)
-        return std::nullopt;
+        return Failure::ofErrno();
     std::vector<std::string> names;
     while (const dirent* entry = ::readdir(stream)) {
         std::string_view name = entry->d_name;
@@ -50,14 +52,14 @@ std::optional<std::vector<std::string>> directoryNames(const std::filesystem::pa
     return names;
 }
 
-std::optional<std::int64_t> readSysfsInteger(const std::filesystem::path& file) {
+Result<std::int64_t> readSysfsInteger(const std::filesystem::path& file) {
     auto text = readSysfsAttribute(file);
     if (!text)
-        return std::nullopt;
+        return text.failure();
     std::int64_t value = 0;
     const char* end = text->data() + text->size();
     auto [stop, error] = std::from_chars(text->data(), end, value);
     if (error != std::errc() || stop != end)
-        return std::nullopt;
+        return Failure{};
     return value;
 }

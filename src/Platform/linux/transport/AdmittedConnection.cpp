@@ -99,35 +99,39 @@ void AdmittedConnection::readCalls() {
         // need no pidfd; every later writer is checked with its own.
         const bool checkedBytes = checked_.bytes > 0;
         if (!checkedBytes && !pidfdsEnabled_) {
-            pidfdsEnabled_ = enableSenderPidfds(fd_.get());
+            pidfdsEnabled_ = bool(enableSenderPidfds(fd_.get()));
             if (!pidfdsEnabled_) {
                 close();
                 return;
             }
         }
-        std::optional<MessageSender> sender;
         std::size_t wanted = checkedBytes ? std::min(checked_.bytes, sizeof buffer) : sizeof buffer;
-        ssize_t got = receiveWithSender(fd_.get(), buffer, wanted, sender);
-        if (got > 0 && checkedBytes)
-            checked_.bytes -= std::size_t(got); // no more than wanted
-        // Nothing can come before the bytes looked at: they are the checked ones.
-        bool admitted = got > 0 && (checkedBytes ? sender && sender->pid == checked_.writer
-                                                 : writerSatisfies(sender));
-        if (got > 0 && !admitted) { // NOLINT(bugprone-branch-clone): ends as a failed read does
-            close();
-        } else if (got > 0) {
-            reader_.feed(std::string_view(buffer, std::size_t(got)));
-            serveBufferedCalls();
-            // A short read took all there was; the loop tells when more comes.
-            if (std::size_t(got) < sizeof buffer)
+        auto received = receiveWithSender(fd_.get(), buffer, wanted);
+        if (!received) {
+            if (received.failure().error == EAGAIN)
                 return;
-        } else if (got == 0) {
-            inputEnded_ = true;
-        } else if (errno == EAGAIN) {
-            return;
-        } else if (errno != EINTR) {
-            close();
+            if (received.failure().error != EINTR)
+                close();
+            continue;
         }
+        const std::size_t got = received->size;
+        if (got == 0) {
+            inputEnded_ = true;
+            continue;
+        }
+        if (checkedBytes)
+            checked_.bytes -= got; // no more than wanted
+        // Nothing can come before the bytes looked at: they are the checked ones.
+        const auto& sender = received->sender;
+        if (checkedBytes ? !sender || sender->pid != checked_.writer : !writerSatisfies(sender)) {
+            close();
+            continue;
+        }
+        reader_.feed(std::string_view(buffer, got));
+        serveBufferedCalls();
+        // A short read took all there was; the loop tells when more comes.
+        if (got < sizeof buffer)
+            return;
     }
 }
 

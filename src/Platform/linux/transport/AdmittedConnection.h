@@ -47,12 +47,12 @@ class AdmittedConnection final : public IncomingConnection,
 
     void setExportedObject(SensorServiceProtocol& object) override { exported_ = &object; }
     void resume() override;
-    bool isResumed() const { return resumed_; }
+    [[nodiscard]] bool isResumed() const { return resumed_; }
     // The caller keeps the connection alive until it returns.
     void close();
 
   private:
-    bool isSaturated() const {
+    [[nodiscard]] bool isSaturated() const {
         return unsent_.size() >= unsentByteLimit || answers_.size() >= unansweredCallLimit;
     }
     // Sends what it can and serves the calls already read; reads more only when
@@ -61,7 +61,7 @@ class AdmittedConnection final : public IncomingConnection,
     void flush();
     void serveBufferedCalls();
     void readCalls();
-    bool writerSatisfies(const std::optional<MessageSender>& sender) const;
+    [[nodiscard]] bool writerSatisfies(const std::optional<MessageSender>& sender) const;
     void deliver(std::uint64_t call, std::string data);
 
     EventLoop& loop_;

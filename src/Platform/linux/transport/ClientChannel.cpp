@@ -89,8 +89,8 @@ ClientChannel::Turn ClientChannel::turn(std::uint32_t events) {
     writeRequests();
     if (socket_ && (events & (EPOLLIN | EPOLLHUP | EPOLLERR)) && !readReplies())
         return Turn::ended;
-    if (!watchSocket()) {
-        failCallsInFlight(errno);
+    if (auto watching = watchSocket(); !watching) {
+        failCallsInFlight(watching.failure().error);
         return Turn::ended;
     }
     return Turn::events;
@@ -150,15 +150,17 @@ ClientChannel::Connect ClientChannel::connectToService() {
 }
 
 // A socket the connection thread cannot watch would never be heard again.
-bool ClientChannel::watchSocket() {
+Result<void> ClientChannel::watchSocket() {
     if (!socket_)
-        return true;
+        return {};
     std::uint32_t wanted = unsent_.empty() ? EPOLLIN : EPOLLIN | EPOLLOUT;
-    if (wanted != watched_ &&
-        !ConnectionThread::shared().watch(socket_.get(), this, wanted, watched_ != 0))
-        return false;
+    if (wanted != watched_)
+        if (auto watching =
+                ConnectionThread::shared().watch(socket_.get(), this, wanted, watched_ != 0);
+            !watching)
+            return watching;
     watched_ = wanted;
-    return true;
+    return {};
 }
 
 void ClientChannel::disconnect() {
@@ -191,16 +193,17 @@ void ClientChannel::writeRequests() {
 
 bool ClientChannel::readReplies() {
     char buffer[65536];
-    std::optional<MessageSender> sender;
-    ssize_t got = receiveWithSender(socket_.get(), buffer, sizeof buffer, sender);
-    if (got < 0 && (errno == EAGAIN || errno == EINTR))
+    auto received = receiveWithSender(socket_.get(), buffer, sizeof buffer);
+    const int error = received ? 0 : received.failure().error;
+    if (error == EAGAIN || error == EINTR)
         return true;
-    if (got == 0 || (got < 0 && errno == ECONNRESET))
+    if (error == ECONNRESET || (received && received->size == 0))
         return peerClosed();
-    if (got < 0) {
-        failCallsInFlight(errno);
+    if (error != 0) {
+        failCallsInFlight(error);
         return true;
     }
+    const auto& sender = received->sender;
 
     // The greeting's sender must satisfy the requirement; everything after, come from it.
     if (!sender)
@@ -212,7 +215,7 @@ bool ClientChannel::readReplies() {
     } else if (sender->pid != agent_) {
         return false;
     }
-    reader_.feed(std::string_view(buffer, std::size_t(got)));
+    reader_.feed(std::string_view(buffer, received->size));
     while (auto frame = reader_.nextFrame()) {
         if (!peerVerified_) {
             if (*frame != serviceName_)

@@ -53,17 +53,17 @@ class ClientChannel : public std::enable_shared_from_this<ClientChannel> {
   private:
     enum class Connect { connected, backlogFull, failed };
     Connect connectToService();
-    [[nodiscard]] bool watchSocket();
+    Result<void> watchSocket();
     void queueUnconnectedCalls();
     void disconnect();
     void writeRequests();
-    // Each false once the connection is invalid.
-    bool readReplies();
-    bool replyToOldestCall(ReplyBytes data);
-    bool peerSatisfiesRequirement(const MessageSender& peer);
-    bool peerClosed();
+    // Each false once the connection is invalid: a verdict on the peer, not a failure.
+    [[nodiscard]] bool readReplies();
+    [[nodiscard]] bool replyToOldestCall(ReplyBytes data);
+    [[nodiscard]] bool peerSatisfiesRequirement(const MessageSender& peer);
+    [[nodiscard]] bool peerClosed();
     void failCallsInFlight(int code);
-    bool isInvalidated() {
+    [[nodiscard]] bool isInvalidated() {
         std::lock_guard lock(mutex_);
         return invalidated_;
     }

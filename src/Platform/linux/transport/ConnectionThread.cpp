@@ -56,11 +56,14 @@ bool ConnectionThread::endAllIfStopping() {
     return true;
 }
 
-bool ConnectionThread::watch(int fd, ClientChannel* channel, std::uint32_t events, bool added) {
+Result<void> ConnectionThread::watch(int fd, ClientChannel* channel, std::uint32_t events,
+                                     bool added) {
     epoll_event event{};
     event.events = events;
     event.data.ptr = channel;
-    return epoll_ctl(epoll_.get(), added ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &event) == 0;
+    if (epoll_ctl(epoll_.get(), added ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &event) != 0)
+        return Failure::ofErrno();
+    return {};
 }
 
 void ConnectionThread::endEveryChannel() {

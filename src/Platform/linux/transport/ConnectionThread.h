@@ -1,6 +1,7 @@
 #pragma once
 
 #include "../system/FileDescriptor.h"
+#include "../system/Result.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -25,9 +26,9 @@ class ConnectionThread {
     }
     // Gives `channel` a turn soon.
     void wake(std::shared_ptr<ClientChannel> channel);
-    // Watches the connected `fd` for `events` on behalf of `channel`; false when the
-    // kernel refuses (out of memory or watches), errno saying why.
-    [[nodiscard]] bool watch(int fd, ClientChannel* channel, std::uint32_t events, bool added);
+    // Watches the connected `fd` for `events` on behalf of `channel`; a failure when the
+    // kernel refuses (out of memory or watches).
+    Result<void> watch(int fd, ClientChannel* channel, std::uint32_t events, bool added);
     void unwatch(int fd) { epoll_ctl(epoll_.get(), EPOLL_CTL_DEL, fd, nullptr); }
     // Ends every connection and waits for the thread to return; it serves none after.
     void stop();
@@ -47,7 +48,7 @@ class ConnectionThread {
     // Wakes the thread however it waits.
     void interrupt();
     // Whether stop() was asked for; then every channel it knows of ends.
-    bool endAllIfStopping();
+    [[nodiscard]] bool endAllIfStopping();
     // Without its epoll set or its wake-up event (out of descriptors or memory) no
     // connection can be served: each channel ends as one whose service cannot be reached.
     void endEveryChannel();

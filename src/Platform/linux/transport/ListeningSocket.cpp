@@ -31,7 +31,7 @@ std::optional<long> environmentNumber(const char* name) {
 
 // Whether some process is listening behind the socket file. When that cannot be told,
 // the answer is yes, so the file is left alone.
-bool hasListener(const sockaddr_un& address) {
+[[nodiscard]] bool hasListener(const sockaddr_un& address) {
     FileDescriptor probe(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!probe)
         return true;

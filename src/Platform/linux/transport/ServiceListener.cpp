@@ -27,10 +27,6 @@ constexpr int acceptBatch = 32;
 // How long a check or an accept that ran short of descriptors or memory waits to retry.
 constexpr long retryNanoseconds = 50'000'000;
 
-bool isShortage(int error) {
-    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
-}
-
 } // namespace
 
 class ServiceListener::Impl {
@@ -56,7 +52,7 @@ class ServiceListener::Impl {
     void retry();
     void retryLater();
     // Whether the peer's check came to an end; one that ran short of resources did not.
-    bool admit(FileDescriptor& fd);
+    [[nodiscard]] bool admit(FileDescriptor& fd);
     void connectionClosed(std::uint64_t number);
     void updateAccepting();
 
@@ -105,7 +101,7 @@ void ServiceListener::Impl::acceptWaiting() {
                 unchecked_.push_back(std::move(fd));
                 retryLater();
             }
-        } else if (isShortage(errno)) {
+        } else if (Failure::ofErrno().isShortage()) {
             retryLater();
         } else if (errno != EINTR && errno != ECONNABORTED) {
             break;
@@ -144,10 +140,9 @@ bool ServiceListener::Impl::admit(FileDescriptor& fd) {
     // Looked at before the peer's check, so that the check also stands for the calls the
     // connecting process wrote before it, as each call's own check would.
     char waiting[readChunk];
-    std::optional<MessageSender> writer;
-    ssize_t written = peekWithSender(fd.get(), waiting, sizeof waiting, writer);
+    auto written = peekWithSender(fd.get(), waiting, sizeof waiting);
     // A peer that has already hung up without sending a byte: no call to answer.
-    if (written == 0) {
+    if (written && written->size == 0) {
         fd.reset();
         return true;
     }
@@ -163,8 +158,9 @@ bool ServiceListener::Impl::admit(FileDescriptor& fd) {
     // The peer's pidfd, alive after the check, held its pid since it connected: a writer
     // with that pid before the check was the peer itself.
     CheckedWithPeer checked;
-    if (written > 0 && writer && writer->pid == peer.pid && writer->uid == peer.uid)
-        checked = {std::size_t(written), peer.pid};
+    if (written && written->sender && written->sender->pid == peer.pid &&
+        written->sender->uid == peer.uid)
+        checked = {written->size, peer.pid};
     std::uint64_t number = connectionsMade_++;
     auto connection =
         std::make_shared<AdmittedConnection>(loop_, std::move(fd), greeting_, requirement, checked,

@@ -13,39 +13,45 @@
 #define SCM_PIDFD 0x04
 #endif
 
-std::optional<std::string> serviceSocketPath(std::string_view serviceName) {
+Result<std::string> serviceSocketPath(std::string_view serviceName) {
     const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
     if (!runtimeDir || runtimeDir[0] != '/')
-        return std::nullopt;
+        return Failure{ENOENT};
     std::string path = std::string(runtimeDir) + "/" + std::string(serviceName);
-    if (!unixAddress(path))
-        return std::nullopt;
+    if (auto address = unixAddress(path); !address)
+        return address.failure();
     return path;
 }
 
-std::optional<sockaddr_un> unixAddress(const std::string& path) {
+Result<sockaddr_un> unixAddress(const std::string& path) {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (path.empty() || path.size() >= sizeof address.sun_path)
-        return std::nullopt;
+        return Failure{ENAMETOOLONG};
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     return address;
 }
 
-bool enableSenderCredentials(int fd) {
+Result<void> enableSenderCredentials(int fd) {
     int enable = 1;
-    return setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &enable, sizeof enable) == 0;
+    if (setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &enable, sizeof enable) != 0)
+        return Failure::ofErrno();
+    return {};
 }
 
-bool enableSenderPidfds(int fd) {
+Result<void> enableSenderPidfds(int fd) {
     int enable = 1;
     // An older kernel gives credentials alone; their pid is then held once checked.
-    return setsockopt(fd, SOL_SOCKET, SO_PASSPIDFD, &enable, sizeof enable) == 0 ||
-           errno == ENOPROTOOPT;
+    if (setsockopt(fd, SOL_SOCKET, SO_PASSPIDFD, &enable, sizeof enable) != 0 &&
+        errno != ENOPROTOOPT)
+        return Failure::ofErrno();
+    return {};
 }
 
-bool enableSenderRecords(int fd) {
-    return enableSenderCredentials(fd) && enableSenderPidfds(fd);
+Result<void> enableSenderRecords(int fd) {
+    if (auto credentials = enableSenderCredentials(fd); !credentials)
+        return credentials;
+    return enableSenderPidfds(fd);
 }
 
 namespace {
@@ -87,8 +93,7 @@ std::optional<MessageSender> senderOf(msghdr& message) {
     return from;
 }
 
-ssize_t receive(int fd, char* buffer, std::size_t size, int flags,
-                std::optional<MessageSender>& sender) {
+Result<Received> receive(int fd, char* buffer, std::size_t size, int flags) {
     // Room for credentials and a pidfd; anything more arrives cut short.
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred)) + CMSG_SPACE(sizeof(int))];
     iovec data{buffer, size};
@@ -98,18 +103,19 @@ ssize_t receive(int fd, char* buffer, std::size_t size, int flags,
     message.msg_control = control;
     message.msg_controllen = sizeof control;
     ssize_t got = recvmsg(fd, &message, flags | MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
-    sender = got > 0 ? senderOf(message) : std::nullopt;
-    return got;
+    if (got < 0)
+        return Failure::ofErrno();
+    if (got == 0)
+        return Received{};
+    return Received{std::size_t(got), senderOf(message)};
 }
 
 } // namespace
 
-ssize_t receiveWithSender(int fd, char* buffer, std::size_t size,
-                          std::optional<MessageSender>& sender) {
-    return receive(fd, buffer, size, 0, sender);
+Result<Received> receiveWithSender(int fd, char* buffer, std::size_t size) {
+    return receive(fd, buffer, size, 0);
 }
 
-ssize_t peekWithSender(int fd, char* buffer, std::size_t size,
-                       std::optional<MessageSender>& sender) {
-    return receive(fd, buffer, size, MSG_PEEK, sender);
+Result<Received> peekWithSender(int fd, char* buffer, std::size_t size) {
+    return receive(fd, buffer, size, MSG_PEEK);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "../system/FileDescriptor.h"
+#include "../system/Result.h"
 
 #include <optional>
 #include <string>
@@ -9,20 +10,20 @@
 #include <sys/un.h>
 #include <utility>
 
-// "$XDG_RUNTIME_DIR/<serviceName>"; nothing without an absolute runtime directory or
+// "$XDG_RUNTIME_DIR/<serviceName>"; a failure without an absolute runtime directory or
 // when the path does not fit a socket address.
-std::optional<std::string> serviceSocketPath(std::string_view serviceName);
+Result<std::string> serviceSocketPath(std::string_view serviceName);
 
-// Nothing when the path does not fit.
-std::optional<sockaddr_un> unixAddress(const std::string& path);
+// A failure when the path does not fit.
+Result<sockaddr_un> unixAddress(const std::string& path);
 
 // Asks the kernel to attach to every message `fd` receives its sender's credentials and,
-// where the kernel offers it (Linux 6.5), a pidfd for the sender. False when it cannot.
-bool enableSenderRecords(int fd);
+// where the kernel offers it (Linux 6.5), a pidfd for the sender.
+Result<void> enableSenderRecords(int fd);
 // The same in two steps. The kernel makes each pidfd as a message is received, from the
 // sender it recorded when the message was sent.
-bool enableSenderCredentials(int fd);
-bool enableSenderPidfds(int fd);
+Result<void> enableSenderCredentials(int fd);
+Result<void> enableSenderPidfds(int fd);
 
 // Who wrote a message, as the kernel recorded it when the message was sent.
 struct MessageSender {
@@ -31,15 +32,18 @@ struct MessageSender {
     FileDescriptor pidfd; // none from a kernel that offers none
 };
 
-// Receives like recv, and who sent what it received: a stream socket never hands over
-// the bytes of two senders in one read. `sender` is empty when the bytes came without
-// credentials, with a pidfd the kernel could not make, or with anything else attached
-// (descriptors passed along are closed).
-ssize_t receiveWithSender(int fd, char* buffer, std::size_t size,
-                          std::optional<MessageSender>& sender);
+// What one read took: how many bytes (0 when the peer closed), and who sent them.
+struct Received {
+    std::size_t size = 0;
+    std::optional<MessageSender> sender;
+};
+
+// Receives like recv, without waiting, and who sent what it received: a stream socket
+// never hands over the bytes of two senders in one read. The sender is absent when the
+// bytes came without credentials, with a pidfd the kernel could not make, or with
+// anything else attached (descriptors passed along are closed). EAGAIN when nothing waits.
+Result<Received> receiveWithSender(int fd, char* buffer, std::size_t size);
 
 // Looks at the bytes waiting first in `fd` without taking them: how many one read would
-// take (up to `size`), and who wrote them, as receiveWithSender tells it. 0 when the peer
-// closed without writing; below 0 when nothing waits or on error (errno).
-ssize_t peekWithSender(int fd, char* buffer, std::size_t size,
-                       std::optional<MessageSender>& sender);
+// take (up to `size`), and who wrote them, as receiveWithSender tells it.
+Result<Received> peekWithSender(int fd, char* buffer, std::size_t size);
