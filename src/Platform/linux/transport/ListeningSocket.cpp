@@ -69,33 +69,34 @@ FileDescriptor passedSocket() {
     return FileDescriptor(firstPassedDescriptor);
 }
 
-FileDescriptor boundSocket(const std::string& path) {
+Result<FileDescriptor> boundSocket(const std::string& path) {
     auto address = unixAddress(path);
     if (!address)
-        return {};
+        return address.failure();
     // Held while the file is judged and replaced, so that of two agents starting at once
     // neither can take the other's fresh socket for a stale one.
     std::string directory = path.substr(0, path.rfind('/'));
     FileDescriptor directoryLock(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!directoryLock || flock(directoryLock.get(), LOCK_EX) != 0)
-        return {};
+        return Failure::ofErrno();
 
     FileDescriptor listening(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     if (!listening)
-        return {};
+        return Failure::ofErrno();
     auto bindPath = [&] {
         return bind(listening.get(), reinterpret_cast<const sockaddr*>(&*address),
                     sizeof *address) == 0;
     };
     if (!bindPath()) {
         struct stat info {};
-        if (errno != EADDRINUSE || lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode) ||
-            hasListener(*address))
-            return {};
+        if (errno != EADDRINUSE)
+            return Failure::ofErrno();
+        if (lstat(path.c_str(), &info) != 0 || !S_ISSOCK(info.st_mode) || hasListener(*address))
+            return Failure{EADDRINUSE};
         if (unlink(path.c_str()) != 0 || !bindPath())
-            return {};
+            return Failure::ofErrno();
     }
     if (chmod(path.c_str(), 0600) != 0 || listen(listening.get(), SOMAXCONN) != 0)
-        return {};
+        return Failure::ofErrno();
     return listening;
 }

@@ -12,5 +12,5 @@ rlim_t raiseOpenFileLimit();
 FileDescriptor passedSocket();
 
 // Binds the path, replacing a socket file nobody listens on, never a live one or a file
-// of another kind.
-FileDescriptor boundSocket(const std::string& path);
+// of another kind (EADDRINUSE).
+Result<FileDescriptor> boundSocket(const std::string& path);

@@ -79,7 +79,8 @@ void ServiceListener::Impl::resume() {
     socket_ = passedSocket();
     if (!socket_) {
         if (auto path = serviceSocketPath(serviceName_))
-            socket_ = boundSocket(*path);
+            if (auto bound = boundSocket(*path))
+                socket_ = std::move(*bound);
     }
     // Connections inherit it, so that even calls sent before we accept name their writer.
     // Pidfds are asked for on each connection, only where its calls need them.
