@@ -103,8 +103,9 @@ Result<std::uint64_t> noteAlignment(std::uint64_t declared) {
     return Failure{};
 }
 
-bool readArea(const File& file, std::uint64_t offset, std::uint64_t size, std::uint64_t align,
-              std::uint64_t& total, std::vector<ElfNote>& notes) {
+[[nodiscard]] bool readArea(const File& file, std::uint64_t offset, std::uint64_t size,
+                            std::uint64_t align, std::uint64_t& total,
+                            std::vector<ElfNote>& notes) {
     auto alignment = noteAlignment(align);
     if (!alignment || size > largestNoteBytes - total)
         return false;

@@ -39,7 +39,7 @@ struct NvmlFunctions {
     NvmlReturn (*fanCount)(NvmlDevice device, unsigned int* count);
     NvmlReturn (*fanSpeedRPM)(NvmlDevice device, NvmlFanSpeedInfo* speed);
 
-    bool usable() const { return init && shutdown && deviceCount && deviceByIndex; }
+    [[nodiscard]] bool usable() const { return init && shutdown && deviceCount && deviceByIndex; }
 };
 
 template <typename Function> void resolve(void* library, const char* name, Function& function) {

@@ -11,7 +11,7 @@ struct Failure {
 
     // The system ran short of descriptors, memory or processes: that says nothing about
     // what was asked, so it is worth asking again later.
-    bool isShortage() const {
+    [[nodiscard]] bool isShortage() const {
         return error == EMFILE || error == ENFILE || error == ENOMEM || error == ENOBUFS;
     }
     // The failure of the system call that just set errno.
@@ -24,8 +24,8 @@ template <class T> class [[nodiscard]] Result {
     Result(T value) : value_(std::move(value)) {}
     Result(Failure failure) : failure_(failure) {}
 
-    explicit operator bool() const { return value_.has_value(); }
-    bool has_value() const { return value_.has_value(); }
+    [[nodiscard]] explicit operator bool() const { return value_.has_value(); }
+    [[nodiscard]] bool has_value() const { return value_.has_value(); }
     T& operator*() & { return *value_; }
     const T& operator*() const& { return *value_; }
     T&& operator*() && { return *std::move(value_); }
@@ -35,7 +35,7 @@ template <class T> class [[nodiscard]] Result {
         return value_.value_or(std::forward<U>(otherwise));
     }
     // Meaningful only without a value.
-    Failure failure() const { return failure_; }
+    [[nodiscard]] Failure failure() const { return failure_; }
 
   private:
     std::optional<T> value_;
@@ -48,8 +48,8 @@ template <> class [[nodiscard]] Result<void> {
     Result() = default;
     Result(Failure failure) : failed_(true), failure_(failure) {}
 
-    explicit operator bool() const { return !failed_; }
-    Failure failure() const { return failure_; }
+    [[nodiscard]] explicit operator bool() const { return !failed_; }
+    [[nodiscard]] Failure failure() const { return failure_; }
 
   private:
     bool failed_ = false;
